@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+// An INI file with the classic profile semantics: section and key names compare
+// without regard to case, a value is the text after the first "=" with blanks at
+// both ends removed (at most 2047 characters), integers are decimal or "0x" hex,
+// booleans 1/0, and the first of duplicate sections or keys wins. Every line the
+// program does not know (other sections and keys, comments, odd lines) is kept
+// as it was when the file is saved, and saving replaces the file atomically.
+//
+// Not thread-safe; each user owns its own instance.
+class TIniFile final {
+public:
+    static constexpr int MaxValueLength = 2047;
+
+    TIniFile() = default;
+
+    // Reads path; a missing or unreadable file gives an empty object (returns false).
+    bool Load(const QString& path);
+    void LoadFromBytes(const QByteArray& bytes);
+
+    // Writes the whole file through a temporary file and a rename, so a crash or a
+    // full disk leaves the previous file in place. Creates the folder if needed.
+    bool Save(const QString& path) const;
+    QByteArray ToBytes() const;
+
+    bool HasSection(const QString& section) const;
+    bool HasKey(const QString& section, const QString& key) const;
+    QStringList Sections() const;
+    QStringList Keys(const QString& section) const;
+
+    QString ReadString(const QString& section, const QString& key, const QString& def) const;
+    int ReadInteger(const QString& section, const QString& key, int def) const;
+    bool ReadBool(const QString& section, const QString& key, bool def) const;
+
+    // Replaces the first such key in the first such section, or adds it at the end
+    // of the section (the section at the end of the file). Line breaks inside the
+    // value become blanks: a value is one line.
+    void WriteString(const QString& section, const QString& key, const QString& value);
+    void WriteInteger(const QString& section, const QString& key, int value);
+    void WriteBool(const QString& section, const QString& key, bool value);
+
+    // Integer reading rules of the profile format; nullopt-like false on failure.
+    static bool ParseInteger(const QString& text, int& value);
+
+private:
+    enum class TLineKind { Other, Section, Key };
+    struct TLine {
+        TLineKind Kind = TLineKind::Other;
+        QString Text;  // the line as read, or as we wrote it
+        QString Name;  // section name or key name, trimmed
+        QString Value; // key value, trimmed
+    };
+
+    // Index of the first line of the first section called name, -1 if none.
+    int FindSection(const QString& section) const;
+    // Index of the key line inside the section starting at sectionLine, -1 if none.
+    int FindKey(int sectionLine, const QString& key) const;
+    int FindKeyLine(const QString& section, const QString& key) const;
+
+    std::vector<TLine> Lines;
+};

@@ -1,0 +1,206 @@
+#include "core/ini_file.h"
+#include "core/settings.h"
+
+#include "support/temp_home.h"
+
+#include <QDir>
+#include <gtest/gtest.h>
+
+TEST(Settings, MissingFileGivesEveryDefault)
+{
+    TTempHome home;
+    LoadSettings();
+    const TAppSettings& s = AppSettings();
+    EXPECT_EQ(s.OutputFolder, home.Path() + "/Output");
+    EXPECT_EQ(s.OutputFormat, 0);
+    EXPECT_FALSE(s.KeepWav);
+    EXPECT_FALSE(s.Normalize);
+    EXPECT_EQ(s.NormalizePercent, 95);
+    EXPECT_FALSE(s.EnableRipTime);
+    EXPECT_EQ(s.RipTime, 0);
+    EXPECT_FALSE(s.Mp3Vbr);
+    EXPECT_FALSE(s.Mp3NoVbrTag);
+    EXPECT_EQ(s.Mp3BitRate, 128);
+    EXPECT_EQ(s.Mp3MaxBitRate, 320);
+    EXPECT_EQ(s.Mp3Quality, 0);
+    EXPECT_EQ(s.Mp3VbrQuality, 4);
+    EXPECT_EQ(s.Mp3StereoMode, 1);
+    EXPECT_TRUE(s.OggUseQuality);
+    EXPECT_EQ(s.OggQuality, 30);
+    EXPECT_EQ(s.OggMaxBitRate, 0);
+    EXPECT_EQ(s.OggNominalBitRate, 0);
+    EXPECT_EQ(s.OggMinBitRate, 0);
+    EXPECT_EQ(s.WmaSetting, 8);
+    EXPECT_EQ(s.DriveIndex, -1);
+    EXPECT_FALSE(s.UseCddb);
+    EXPECT_FALSE(s.RecordToMp3);
+    EXPECT_EQ(s.CddbServer, "gnudb.gnudb.org");
+    EXPECT_EQ(s.CddbScript, "/~cddb/cddb.cgi");
+    EXPECT_FALSE(s.CddbUseProxy);
+    EXPECT_EQ(s.CddbProxyAddress, "");
+    EXPECT_EQ(s.CddbProxyPort, "80");
+    EXPECT_FALSE(s.UseId3);
+    EXPECT_EQ(s.Language, "English");
+    // The folder is only a default: nothing is created at load time.
+    EXPECT_FALSE(QDir(s.OutputFolder).exists());
+}
+
+TEST(Settings, OggQualityIsTheOneClampAndTheClampedValueIsSaved)
+{
+    for (const auto& [stored, expected] : {std::pair{"5", 30}, {"250", 100}, {"64", 64}, {"x", 30}}) {
+        TTempHome home;
+        home.Write("options.ini", QByteArray("[OggOptions]\nCompressPosition=") + stored + "\n");
+        LoadSettings();
+        EXPECT_EQ(AppSettings().OggQuality, expected) << stored;
+        ASSERT_TRUE(SaveSettings());
+        TIniFile saved;
+        saved.Load(home.File("options.ini"));
+        EXPECT_EQ(saved.ReadInteger("OggOptions", "CompressPosition", -1), expected) << stored;
+    }
+}
+
+TEST(Settings, OtherValuesAreNotValidatedAndBadNumbersGiveDefaults)
+{
+    TTempHome home;
+    home.Write("options.ini", "[Mp3Options]\nBitRate=abc\nStereoMode=42\n"
+                              "[CommonOptions]\nIsNormalize=2\nRipTime=-100\nNormalizePercent=400\n"
+                              "[WMAOptions]\nBitRate=77\n");
+    LoadSettings();
+    EXPECT_EQ(AppSettings().Mp3BitRate, 128);
+    EXPECT_EQ(AppSettings().Mp3StereoMode, 42);
+    EXPECT_TRUE(AppSettings().Normalize);
+    EXPECT_EQ(AppSettings().RipTime, -100);
+    EXPECT_EQ(AppSettings().NormalizePercent, 400);
+    EXPECT_EQ(AppSettings().WmaSetting, 77);
+    ASSERT_TRUE(SaveSettings());
+    TIniFile saved;
+    saved.Load(home.File("options.ini"));
+    EXPECT_EQ(saved.ReadString("CommonOptions", "IsNormalize", ""), "1");
+    EXPECT_EQ(saved.ReadString("Mp3Options", "BitRate", ""), "128");
+}
+
+TEST(Settings, EveryFieldSurvivesASaveAndLoad)
+{
+    TTempHome home;
+    TAppSettings& s = AppSettings();
+    s.OutputFolder = "/music/ripped by \"me\"";
+    s.OutputFormat = 2;
+    s.KeepWav = true;
+    s.Normalize = true;
+    s.NormalizePercent = 80;
+    s.EnableRipTime = true;
+    s.RipTime = 90;
+    s.Mp3Vbr = true;
+    s.Mp3NoVbrTag = true;
+    s.Mp3BitRate = 192;
+    s.Mp3MaxBitRate = 256;
+    s.Mp3Quality = 2;
+    s.Mp3VbrQuality = 7;
+    s.Mp3StereoMode = 4;
+    s.OggUseQuality = false;
+    s.OggQuality = 55;
+    s.OggMaxBitRate = 3;
+    s.OggNominalBitRate = 2;
+    s.OggMinBitRate = 1;
+    s.WmaSetting = 31;
+    s.DriveIndex = 1;
+    s.UseCddb = true;
+    s.RecordToMp3 = true;
+    s.CddbServer = "cddb.example.org";
+    s.CddbScript = "/cgi-bin/cddb.cgi";
+    s.CddbUseProxy = true;
+    s.CddbProxyAddress = "proxy.local";
+    s.CddbProxyPort = "3128";
+    s.UseId3 = true;
+    s.Language = "German";
+    const TAppSettings saved = s;
+    ASSERT_TRUE(SaveSettings());
+    s = TAppSettings{};
+    LoadSettings();
+    const TAppSettings& r = AppSettings();
+    EXPECT_EQ(r.OutputFolder, saved.OutputFolder);
+    EXPECT_EQ(r.OutputFormat, 2);
+    EXPECT_TRUE(r.KeepWav && r.Normalize && r.EnableRipTime && r.Mp3Vbr && r.Mp3NoVbrTag);
+    EXPECT_TRUE(r.UseCddb && r.RecordToMp3 && r.CddbUseProxy && r.UseId3);
+    EXPECT_FALSE(r.OggUseQuality);
+    EXPECT_EQ(r.NormalizePercent, 80);
+    EXPECT_EQ(r.RipTime, 90);
+    EXPECT_EQ(r.Mp3BitRate, 192);
+    EXPECT_EQ(r.Mp3MaxBitRate, 256);
+    EXPECT_EQ(r.Mp3Quality, 2);
+    EXPECT_EQ(r.Mp3VbrQuality, 7);
+    EXPECT_EQ(r.Mp3StereoMode, 4);
+    EXPECT_EQ(r.OggQuality, 55);
+    EXPECT_EQ(r.OggMaxBitRate, 3);
+    EXPECT_EQ(r.OggNominalBitRate, 2);
+    EXPECT_EQ(r.OggMinBitRate, 1);
+    EXPECT_EQ(r.WmaSetting, 31);
+    EXPECT_EQ(r.DriveIndex, 1);
+    EXPECT_EQ(r.CddbServer, "cddb.example.org");
+    EXPECT_EQ(r.CddbScript, "/cgi-bin/cddb.cgi");
+    EXPECT_EQ(r.CddbProxyAddress, "proxy.local");
+    EXPECT_EQ(r.CddbProxyPort, "3128");
+    EXPECT_EQ(r.Language, "German");
+}
+
+TEST(Settings, TheFileIsWrittenInTableOrderWithItsExactKeys)
+{
+    TTempHome home;
+    LoadSettings();
+    ASSERT_TRUE(SaveSettings());
+    TIniFile saved;
+    saved.Load(home.File("options.ini"));
+    EXPECT_EQ(saved.Sections(), (QStringList{"CommonOptions", "Mp3Options", "OggOptions", "WMAOptions",
+                                             "CDOptions", "RecordOptions", "QueryCDDB", "ID3", "Options"}));
+    EXPECT_EQ(saved.Keys("CommonOptions"),
+              (QStringList{"OutputFolder", "OutputFormat", "IsKeepWav", "IsNormalize", "NormalizePercent",
+                           "EnableRipTime", "RipTime"}));
+    EXPECT_EQ(saved.Keys("OggOptions"),
+              (QStringList{"IsUseCompress", "CompressPosition", "MaxBitRate", "NomalBitRate", "MinBitRate"}));
+    EXPECT_EQ(saved.Keys("QueryCDDB"), (QStringList{"Server", "Script", "UseProxy", "ProxyAddress", "Port"}));
+    EXPECT_EQ(saved.ReadString("CommonOptions", "OutputFolder", ""), home.Path() + "/Output");
+}
+
+TEST(Settings, UnknownSectionsKeysAndCommentsSurvive)
+{
+    TTempHome home;
+    home.Write("options.ini", "; my notes\n[CommonOptions]\nOutputFormat=1\nFutureKey=abc\n"
+                              "[Window]\nLeft=10\nTop=20\n");
+    LoadSettings();
+    AppSettings().OutputFormat = 3;
+    ASSERT_TRUE(SaveSettings());
+    const QByteArray text = home.Read("options.ini");
+    EXPECT_TRUE(text.startsWith("; my notes\n[CommonOptions]\nOutputFormat=3\nFutureKey=abc\n"))
+        << text.constData();
+    TIniFile saved;
+    saved.Load(home.File("options.ini"));
+    EXPECT_EQ(saved.ReadInteger("Window", "Left", 0), 10);
+    EXPECT_EQ(saved.ReadInteger("Window", "Top", 0), 20);
+}
+
+TEST(Settings, BinaryOrTruncatedFileGivesDefaultsForWhatIsMissing)
+{
+    TTempHome home;
+    QByteArray binary;
+    for (int i = 0; i < 2048; ++i)
+        binary.append(static_cast<char>((i * 131 + 7) & 0xFF));
+    home.Write("options.ini", binary);
+    LoadSettings();
+    EXPECT_EQ(AppSettings().Mp3BitRate, 128);
+    EXPECT_EQ(AppSettings().Language, "English");
+
+    home.Write("options.ini", "[CommonOptions]\nOutputFormat=2\n[Mp3Opt");
+    LoadSettings();
+    EXPECT_EQ(AppSettings().OutputFormat, 2);
+    EXPECT_EQ(AppSettings().Mp3BitRate, 128);
+}
+
+TEST(Settings, AFileThatCannotBeReadIsNeverReplaced)
+{
+    TTempHome home;
+    QDir(home.Path()).mkdir("options.ini");
+    LoadSettings();
+    EXPECT_EQ(AppSettings().Mp3BitRate, 128);
+    EXPECT_FALSE(SaveSettings());
+    EXPECT_TRUE(QFileInfo(home.File("options.ini")).isDir());
+}
