@@ -205,14 +205,3 @@ TEST(Mp3OutputParser, DecoderLinesOutOfRangeOrUnreadableGiveNoReport)
                                        now)
                     .empty());
 }
-
-TEST(DecimalOr, AcceptsOnlyDecimalNumbers)
-{
-    EXPECT_EQ(DecimalOr(" 42 ", -1), 42);
-    EXPECT_EQ(DecimalOr("-3", 0), -3);
-    EXPECT_EQ(DecimalOr("", -1), -1);
-    EXPECT_EQ(DecimalOr("4x", -1), -1);
-    EXPECT_EQ(DecimalOr("0x10", -1), -1);
-    EXPECT_EQ(DecimalOr("-", -1), -1);
-    EXPECT_EQ(DecimalOr("99999999999", -1), -1);
-}
