@@ -1,5 +1,6 @@
 #include "app/display_check.h"
 #include "app/main_form.h"
+#include "cd/cd_drive.h"
 #include "core/prompter.h"
 
 #include <QApplication>
@@ -12,6 +13,16 @@
 
 namespace {
 
+const QCommandLineOption& CdImageOption()
+{
+    static const QCommandLineOption option(
+        QStringLiteral("cd-image"),
+        QStringLiteral(
+            "Use the disc image FILE (a CUE sheet or cdrdao TOC file) as a CD drive; may be repeated."),
+        QStringLiteral("FILE"));
+    return option;
+}
+
 void SetUpParser(QCommandLineParser& parser)
 {
     parser.setApplicationDescription(
@@ -19,6 +30,7 @@ void SetUpParser(QCommandLineParser& parser)
                        "converts, records and plays sound."));
     parser.addHelpOption();
     parser.addVersionOption();
+    parser.addOption(CdImageOption());
 }
 
 } // namespace
@@ -34,6 +46,14 @@ int main(int argc, char* argv[])
         QCommandLineParser parser;
         SetUpParser(parser);
         parser.process(probe);
+        // The drive library lists these images before any real drive, so the
+        // first one is the drive that start-up opens.
+        SetCDImages(parser.values(CdImageOption()));
+        for (const QString& image : CDImages()) {
+            const QString problem = CheckCDImage(image);
+            if (!problem.isEmpty())
+                std::fprintf(stderr, "velbrook: the disc image cannot be used: %s\n", qPrintable(problem));
+        }
     }
 
     const QString problem = DisplayProblem();

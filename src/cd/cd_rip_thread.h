@@ -1,0 +1,57 @@
+#pragma once
+
+#include "cd/cd_drive.h"
+#include "core/helpers.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+#include <QThread>
+
+#include <atomic>
+
+class QObject;
+
+// The 44-byte header of an extracted track: PCM, 2 channels, 44100 Hz, 16 bits.
+QByteArray CDWavHeader(qint64 dataLength);
+
+// Turns one track of the disc in Drive into <output folder>/<BaseName>.wav and
+// reports to NotifyWindow: WM_RIPERROR 1 or 2 when the drive cannot be set up,
+// otherwise progress (WM_PROCESSINFO 0..100, 999 when the gain pass begins) and
+// one completion (1000 with Result 0 finished, 3 a read or write failed, 5 the
+// file could not be created). A stopped track ends without a completion.
+//
+// Threads: created, resumed and freed on the owner's thread, which afterwards
+// only sets StopRequested; everything else runs on the thread itself. Freeing
+// waits for the thread to end.
+class TCDRipThread final : public QThread {
+public:
+    TCDRipThread(int trackIndex, const QString& baseName);
+    ~TCDRipThread() override;
+    TCDRipThread(const TCDRipThread&) = delete;
+    TCDRipThread& operator=(const TCDRipThread&) = delete;
+
+    // Starts the thread once Drive and NotifyWindow are set.
+    void Resume();
+
+    QFile OutputStream;
+    const int TrackIndex;   // 1 = the first entry of the table of contents
+    const QString BaseName; // file name without folder and extension
+    CDHandle Drive = 0;
+    QObject* NotifyWindow = nullptr;
+    std::atomic<bool> StopRequested{false};
+
+protected:
+    void run() override;
+
+private:
+    enum class TChunkResult { Done, ReadFailed, WriteFailed };
+
+    void ReadTrack(const QString& path, qint64 start, qint64 count);
+    TChunkResult ReadChunk(qint64 lba, int frames);
+    bool ApplyGain(const QString& path, int normalizePercent);
+    void PostProgress(qint64 percent, TClock::time_point start) const;
+    void PostCompletion(int result) const;
+
+    QByteArray Buffer; // one CDTrackBuffer of up to 10 frames
+};

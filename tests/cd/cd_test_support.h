@@ -1,0 +1,54 @@
+#pragma once
+
+#include "cd/cd_drive.h"
+#include "cd/image_writer.h"
+#include "core/messages.h"
+#include "support/temp_home.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <vector>
+
+// A program folder of its own, no image or failure switches left from another
+// test, and every handle the test opened closed at its end.
+class TCdTest {
+public:
+    TCdTest();
+    ~TCdTest();
+    TCdTest(const TCdTest&) = delete;
+    TCdTest& operator=(const TCdTest&) = delete;
+
+    TTempHome Home;
+
+    // Writes an image in the program folder and makes it the only drive.
+    QString UseImage(const QString& name, const TImageSpec& spec);
+    // Lists the drives and opens the one at position index; 0 on failure.
+    CDHandle Open(int index = 0);
+
+private:
+    std::vector<CDHandle> Opened;
+};
+
+// Writes a CUE sheet naming a BIN of the given bytes (one AUDIO track per start).
+void WriteRawCue(const QString& cuePath, const QByteArray& bin, const std::vector<qint64>& starts);
+
+// frames sectors of the data file from sector first.
+QByteArray DataSlice(const QString& dataPath, qint64 first, qint64 frames);
+
+struct TReport {
+    QEvent::Type Type;
+    qint64 LParam;
+    TProcessInfo Info;
+};
+
+// Collects the reports posted to it.
+class TReportCollector final : public QObject {
+public:
+    std::vector<TReport> Reports;
+    bool event(QEvent* e) override;
+
+    std::vector<int> Percents() const;
+    int Completions() const;
+};
