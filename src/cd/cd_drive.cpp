@@ -63,11 +63,13 @@ void LogHandler(cdio_log_level_t level, const char* message)
 }
 
 // libcdio keeps global state (its driver table, the log handler): opening and
-// closing go through one lock.
+// closing go through one lock. Defined before the handle table, so drives still
+// open at exit are closed while it exists.
+std::mutex LibcdioMutex;
+
 std::mutex& LibcdioLock()
 {
-    static std::mutex lock;
-    return lock;
+    return LibcdioMutex;
 }
 
 void EnsureLibrary()
