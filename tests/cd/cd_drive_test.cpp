@@ -9,7 +9,10 @@
 #include <cddb/cddb.h>
 #include <cdio/logging.h>
 
+#include <QtEndian>
+
 #include <array>
+#include <set>
 #include <thread>
 #include <unistd.h>
 
@@ -467,4 +470,33 @@ TEST(CdDriveLog, LibcdioMessagesStayOffTheTerminal)
     close(saved);
     EXPECT_EQ(ftell(capture), 0);
     fclose(capture);
+}
+
+TEST(DemoDisc, FourTracksOfDifferentLengthsWithDistinctChannels)
+{
+    const TImageSpec demo = DemoDiscSpec();
+    ASSERT_EQ(demo.Tracks.size(), 4u);
+    std::set<qint64> lengths;
+    for (const TImageTrackSpec& track : demo.Tracks)
+        lengths.insert(track.Frames);
+    EXPECT_EQ(lengths.size(), 4u);
+    EXPECT_LT(*lengths.begin(), CDFramesPerSecond);
+
+    for (int voice = 0; voice < 4; ++voice) {
+        QByteArray audio(75 * CDFrameBytes, '\0');
+        SynthesizeFrames(voice, 0, 75, audio.data());
+        int differing = 0;
+        int silent = 0;
+        for (qsizetype i = 0; i < audio.size(); i += 4) {
+            const auto left = qFromLittleEndian<qint16>(audio.constData() + i);
+            const auto right = qFromLittleEndian<qint16>(audio.constData() + i + 2);
+            differing += left != right;
+            silent += left == 0 && right == 0;
+        }
+        EXPECT_GT(differing, 75 * 588 * 9 / 10) << voice;
+        EXPECT_LT(silent, 75 * 588 / 100) << voice;
+        QByteArray again(75 * CDFrameBytes, '\0');
+        SynthesizeFrames(voice, 0, 75, again.data());
+        EXPECT_EQ(audio, again);
+    }
 }
