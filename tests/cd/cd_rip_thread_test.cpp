@@ -356,6 +356,20 @@ TEST(CdRipThread, FailedGainPassKeepsTheTrackAndReportsOnce)
     EXPECT_TRUE(wav.mid(44) == DataSlice(test.Home.File("disc.bin"), 0, 30));
 }
 
+TEST(CdRipThread, ZeroLengthTrackIsAnEmptyWav)
+{
+    TCdTest test;
+    WriteRawCue(test.Home.File("zero.cue"), KnownSamples(100), {0, 50, 50});
+    SetCDImages({test.Home.File("zero.cue")});
+    const CDHandle drive = test.Open();
+    ASSERT_NE(drive, 0u) << qPrintable(GetAspiLibErrorText());
+    AppSettings().Normalize = true;
+    const auto reports = Rip(drive, 2, "zero");
+    EXPECT_EQ(PercentsOf(reports), (std::vector<int>{999, 100, 1000}));
+    EXPECT_EQ(CompletionResult(reports), 0);
+    EXPECT_EQ(ReadAll(OutputFile("zero.wav")), CDWavHeader(0));
+}
+
 TEST(CdRipThread, OutputFolderWithTrailingSeparatorNamesTheSameFile)
 {
     TCdTest test;

@@ -90,21 +90,3 @@ bool TReportCollector::event(QEvent* e)
     }
     return QObject::event(e);
 }
-
-std::vector<int> TReportCollector::Percents() const
-{
-    std::vector<int> percents;
-    for (const TReport& report : Reports) {
-        if (report.Type == WM_PROCESSINFO)
-            percents.push_back(report.Info.Percent);
-    }
-    return percents;
-}
-
-int TReportCollector::Completions() const
-{
-    int count = 0;
-    for (const TReport& report : Reports)
-        count += report.Type == WM_PROCESSINFO && report.Info.Percent == 1000;
-    return count;
-}

@@ -48,7 +48,4 @@ class TReportCollector final : public QObject {
 public:
     std::vector<TReport> Reports;
     bool event(QEvent* e) override;
-
-    std::vector<int> Percents() const;
-    int Completions() const;
 };
