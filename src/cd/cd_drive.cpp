@@ -11,7 +11,9 @@
 #include <cdio/cdio.h>
 #include <cdio/logging.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -29,6 +31,9 @@ namespace {
 constexpr int MaxHandles = 10;
 // Reads of a real drive go out in pieces a kernel accepts in one request.
 constexpr std::uint32_t MaxFramesPerDeviceRead = 26;
+// An image is read ahead in blocks this long: one file read serves a dozen
+// requests of ten sectors.
+constexpr qint64 ImageReadAheadFrames = 128;
 // Between the sessions of a multi-session disc: the first lead-out (90 s), the
 // next lead-in (60 s) and the pregap of the next session's first track (2 s).
 constexpr qint64 SessionGapFrames = 11400;
@@ -173,6 +178,15 @@ struct TDiscLayout {
 // One opened drive. Threads: any; every field after construction is guarded by
 // Lock (the image, its staging folder and the kind never change).
 struct TDrive {
+    TDrive() = default;
+    TDrive(const TDrive&) = delete;
+    TDrive& operator=(const TDrive&) = delete;
+    ~TDrive()
+    {
+        if (DataFile >= 0)
+            ::close(DataFile);
+    }
+
     std::mutex Lock;
     bool IsImage = false;
     QString Path; // device or description
@@ -183,6 +197,12 @@ struct TDrive {
     std::vector<TSectorRange> Unreadable;
     bool FailModify = false;
     bool FailReadToc = false;
+    // The image's data file, held open to ask for its size.
+    int DataFile = -1;
+    // Sectors read ahead from an image, as a drive's cache holds them.
+    std::vector<std::uint8_t> Cache;
+    qint64 CacheStart = 0;
+    qint64 CacheFrames = 0;
 };
 
 std::mutex HandleLock;
@@ -356,6 +376,11 @@ std::shared_ptr<TDrive> OpenImage(const QString& path)
         Fail(CDERR_BAD_IMAGE, QStringLiteral("%1: %2").arg(path, difference));
         return nullptr;
     }
+    drive->DataFile = ::open(QFile::encodeName(drive->Image.DataPath).constData(), O_RDONLY | O_CLOEXEC);
+    if (drive->DataFile < 0) {
+        Fail(CDERR_OPEN_FAILED, QStringLiteral("%1: the data file cannot be opened").arg(path));
+        return nullptr;
+    }
     drive->Unreadable = UnreadableSectors();
     const QStringList failing =
         qEnvironmentVariable("VELBROOK_FAILING_CD_CALLS").split(QLatin1Char(','), Qt::SkipEmptyParts);
@@ -454,10 +479,10 @@ bool IsUnreadable(const TDrive& drive, qint64 first, qint64 count)
     return false;
 }
 
-qint64 CurrentSize(const QString& path)
+qint64 CurrentSize(int file)
 {
     struct stat status {};
-    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+    if (::fstat(file, &status) != 0)
         return -1;
     return status.st_size;
 }
@@ -472,10 +497,8 @@ bool ReadImageSectors(TDrive& drive, std::uint8_t* data, qint64 start, std::uint
     if (IsUnreadable(drive, start, count))
         return Fail(CDERR_READ,
                     QStringLiteral("Sectors %1 to %2 cannot be read").arg(start).arg(start + count - 1));
-    // libcdio answers a read past the end of the data file with success and
-    // whatever its buffer held, so the file's real size is checked around it.
-    const qint64 needed = (start + count) * CDFrameBytes;
-    auto shrunk = [&] {
+    auto endsBefore = [&] {
+        drive.CacheFrames = 0;
         return Fail(CDERR_READ,
                     QStringLiteral("Sectors %1 to %2 cannot be read: the image's data file %3 ends "
                                    "before them")
@@ -483,16 +506,31 @@ bool ReadImageSectors(TDrive& drive, std::uint8_t* data, qint64 start, std::uint
                         .arg(start + count - 1)
                         .arg(drive.Image.DataPath));
     };
-    if (CurrentSize(drive.Image.DataPath) < needed)
-        return shrunk();
-    LastError.LibcdioMessage.clear();
-    if (cdio_read_audio_sectors(drive.Cdio.get(), data, static_cast<lsn_t>(start), count) !=
-        DRIVER_OP_SUCCESS)
-        return Fail(CDERR_READ,
-                    QStringLiteral("Sectors %1 to %2 cannot be read").arg(start).arg(start + count - 1) +
-                        LibcdioDetail());
-    if (CurrentSize(drive.Image.DataPath) < needed)
-        return shrunk();
+    const bool cached = start >= drive.CacheStart && start + count <= drive.CacheStart + drive.CacheFrames;
+    if (!cached) {
+        const qint64 frames =
+            std::max<qint64>(count, std::min(ImageReadAheadFrames, drive.Image.LeadOut - start));
+        drive.Cache.resize(size_t(frames) * CDFrameBytes);
+        drive.CacheFrames = 0;
+        LastError.LibcdioMessage.clear();
+        if (cdio_read_audio_sectors(drive.Cdio.get(), drive.Cache.data(), static_cast<lsn_t>(start),
+                                    static_cast<std::uint32_t>(frames)) != DRIVER_OP_SUCCESS)
+            return Fail(CDERR_READ,
+                        QStringLiteral("Sectors %1 to %2 cannot be read").arg(start).arg(start + count - 1) +
+                            LibcdioDetail());
+        // libcdio answers a read past the end of the data file with success and
+        // whatever its buffer held: only the sectors the file held are kept.
+        drive.CacheStart = start;
+        drive.CacheFrames = std::clamp<qint64>(CurrentSize(drive.DataFile) / CDFrameBytes - start, 0, frames);
+        if (start + count > drive.CacheStart + drive.CacheFrames)
+            return endsBefore();
+    }
+    // A file may also shrink under an open drive: it must hold every sector
+    // asked for at the time it is asked for.
+    if (CurrentSize(drive.DataFile) < (start + count) * CDFrameBytes)
+        return endsBefore();
+    std::memcpy(data, drive.Cache.data() + size_t(start - drive.CacheStart) * CDFrameBytes,
+                size_t(count) * CDFrameBytes);
     return true;
 }
 

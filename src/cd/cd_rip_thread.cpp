@@ -8,6 +8,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -17,6 +18,15 @@ namespace {
 constexpr int FramesPerRead = 10;
 constexpr int HeaderBytes = 44;
 constexpr qint64 GainBlockBytes = 2048;
+// The file is written in blocks of this size at block-aligned offsets: small
+// writes that straddle pages cost the kernel more than the reading does.
+constexpr qsizetype WriteBlockBytes = 128 * 1024;
+constexpr qsizetype PageBytes = 4096;
+// Progress reports go out together at most this often. Each one posted alone
+// wakes the receiving thread, and a track of 74 minutes has 33300 of them: the
+// wake-ups would cost more than the reading. The receiver still gets every
+// report, in order, each with the times of its own read.
+constexpr auto ReportInterval = std::chrono::milliseconds(20);
 
 qint64 FramesOf(const CDTOCEntry& entry)
 {
@@ -86,6 +96,7 @@ void TCDRipThread::Resume()
 
 void TCDRipThread::run()
 {
+    LastPost = Now();
     if (!ModifyCDParms(Drive, CDP_MSF, 1)) {
         PostMessageEvent(NotifyWindow, WM_RIPERROR, 0, 1);
         return;
@@ -113,6 +124,7 @@ void TCDRipThread::run()
         count = std::min(count, qint64(settings.RipTime) * CDFramesPerSecond);
     const QString path = WithTrailingBackslash(settings.OutputFolder) + BaseName + QStringLiteral(".wav");
     ReadTrack(path, start, count);
+    PostPending();
 }
 
 void TCDRipThread::ReadTrack(const QString& path, qint64 start, qint64 count)
@@ -122,11 +134,10 @@ void TCDRipThread::ReadTrack(const QString& path, qint64 start, qint64 count)
         PostCompletion(5);
         return;
     }
-    if (OutputStream.write(CDWavHeader(0)) != HeaderBytes) {
-        OutputStream.close();
-        PostCompletion(3);
-        return;
-    }
+    WriteStorage.assign((sizeof(CDTrackBuffer) + WriteBlockBytes) / sizeof(std::uint32_t), 0);
+    const QByteArray header = CDWavHeader(0);
+    std::memcpy(WriteArea(), header.constData(), HeaderBytes);
+    WriteFill = HeaderBytes;
     const TClock::time_point startTime = Now();
     qint64 done = 0;
     bool failed = false;
@@ -140,17 +151,21 @@ void TCDRipThread::ReadTrack(const QString& path, qint64 start, qint64 count)
             break;
     }
     if (failed) {
+        FlushOutput(true);
         OutputStream.close();
         PostCompletion(3);
         return;
     }
     // Also after a stop, so a stopped track is a valid, shorter WAV file.
+    const bool written = FlushOutput(true);
     const qint64 dataLength = OutputStream.size() - HeaderBytes;
     const bool headerWritten =
-        OutputStream.seek(0) && OutputStream.write(CDWavHeader(dataLength)) == HeaderBytes;
+        written && OutputStream.seek(0) && OutputStream.write(CDWavHeader(dataLength)) == HeaderBytes;
     OutputStream.close();
-    if (StopRequested)
+    if (StopRequested) {
+        PostPending();
         return;
+    }
     if (!headerWritten) {
         PostCompletion(3);
         return;
@@ -163,27 +178,55 @@ void TCDRipThread::ReadTrack(const QString& path, qint64 start, qint64 count)
     PostCompletion(0);
 }
 
+char* TCDRipThread::WriteArea()
+{
+    return reinterpret_cast<char*>(WriteStorage.data()) + sizeof(CDTrackBuffer);
+}
+
+bool TCDRipThread::FlushOutput(bool everything)
+{
+    // Whole pages go out; the rest moves to the front and waits for more.
+    const qsizetype bytes = everything ? WriteFill : WriteFill / PageBytes * PageBytes;
+    const bool written = bytes == 0 || WriteAll(OutputStream, WriteArea(), bytes);
+    std::memmove(WriteArea(), WriteArea() + bytes, size_t(WriteFill - bytes));
+    WriteFill -= bytes;
+    return written;
+}
+
 TCDRipThread::TChunkResult TCDRipThread::ReadChunk(qint64 lba, int frames)
 {
     const qsizetype capacity = qsizetype(frames) * CDFrameBytes;
-    if (Buffer.size() < qsizetype(sizeof(CDTrackBuffer)) + capacity)
-        Buffer.resize(qsizetype(sizeof(CDTrackBuffer)) + qsizetype(FramesPerRead) * CDFrameBytes);
-    auto* buffer = reinterpret_cast<CDTrackBuffer*>(Buffer.data());
+    if (WriteFill + capacity > WriteBlockBytes && !FlushOutput(false))
+        return TChunkResult::WriteFailed;
+    // The library's buffer lies inside the write buffer, its header just before
+    // the place the audio belongs, so the audio is never copied again. The bytes
+    // the header covers are put back afterwards. WriteFill stays a multiple of
+    // 4 (44 + sectors, whole pages out), so the header's fields are aligned.
+    char* audio = WriteArea() + WriteFill;
+    auto* buffer = reinterpret_cast<CDTrackBuffer*>(audio - sizeof(CDTrackBuffer));
+    std::array<char, sizeof(CDTrackBuffer)> covered;
+    std::memcpy(covered.data(), buffer, covered.size());
     std::memset(buffer, 0, sizeof *buffer);
     // A sector before the start of the disc cannot be asked for; it fails like
     // any other unreadable sector.
     buffer->StartFrame = lba < 0 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(lba);
     buffer->NumFrames = static_cast<std::uint32_t>(frames);
     buffer->MaxLength = static_cast<std::uint32_t>(capacity);
-    if (ReadCDAudioLBA(Drive, buffer) != 1)
+    const int result = ReadCDAudioLBA(Drive, buffer);
+    const qint64 offset = std::min<qint64>(buffer->StartOffset, capacity);
+    const qint64 length = std::min<qint64>(buffer->Length, capacity - offset);
+    std::memcpy(buffer, covered.data(), covered.size());
+    if (result != 1)
         return TChunkResult::ReadFailed;
-    const qint64 length = std::min<qint64>(buffer->Length, capacity - qint64(buffer->StartOffset));
-    const char* audio = reinterpret_cast<const char*>(CDTrackBufferData(buffer)) + buffer->StartOffset;
-    return WriteAll(OutputStream, audio, length) ? TChunkResult::Done : TChunkResult::WriteFailed;
+    if (offset != 0)
+        std::memmove(audio, audio + offset, size_t(length));
+    WriteFill += length;
+    return TChunkResult::Done;
 }
 
 bool TCDRipThread::ApplyGain(const QString& path, int normalizePercent)
 {
+    PostPending();
     PostProcessInfo(NotifyWindow, 999, QString(), QString());
     const QString tempPath = GainTempPath(path);
     const float factor = static_cast<float>(normalizePercent) / 100.0f;
@@ -235,19 +278,37 @@ bool TCDRipThread::ApplyGain(const QString& path, int normalizePercent)
     return true;
 }
 
-void TCDRipThread::PostProgress(qint64 percent, TClock::time_point start) const
+void TCDRipThread::PostProgress(qint64 percent, TClock::time_point start)
 {
     auto info = std::make_unique<TProcessInfo>();
     info->Percent = static_cast<int>(percent);
+    const TClock::time_point now = Now();
     if (percent != 0) {
-        const qint64 elapsed = ElapsedSeconds(start);
-        info->ElapsedText = TimeText(elapsed);
-        info->EstimatedText = TimeText(RoundHalfEven(double(elapsed) * 100.0 / double(percent)));
+        const qint64 elapsed = ElapsedSeconds(start, now);
+        const qint64 estimated = RoundHalfEven(double(elapsed) * 100.0 / double(percent));
+        // The texts change about once a second; a report shares the last ones.
+        if (elapsed != ShownElapsed.first || ShownElapsed.second.isEmpty())
+            ShownElapsed = {elapsed, TimeText(elapsed)};
+        if (estimated != ShownEstimated.first || ShownEstimated.second.isEmpty())
+            ShownEstimated = {estimated, TimeText(estimated)};
+        info->ElapsedText = ShownElapsed.second;
+        info->EstimatedText = ShownEstimated.second;
     }
-    PostProcessInfo(NotifyWindow, std::move(info));
+    Pending.push_back(std::move(info));
+    if (now - LastPost >= ReportInterval)
+        PostPending();
 }
 
-void TCDRipThread::PostCompletion(int result) const
+void TCDRipThread::PostPending()
 {
+    for (std::unique_ptr<TProcessInfo>& info : Pending)
+        PostProcessInfo(NotifyWindow, std::move(info));
+    Pending.clear();
+    LastPost = Now();
+}
+
+void TCDRipThread::PostCompletion(int result)
+{
+    PostPending();
     PostProcessInfo(NotifyWindow, 1000, QString(), QString(), result);
 }

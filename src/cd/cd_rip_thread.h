@@ -2,6 +2,7 @@
 
 #include "cd/cd_drive.h"
 #include "core/helpers.h"
+#include "core/messages.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -9,6 +10,9 @@
 #include <QThread>
 
 #include <atomic>
+#include <memory>
+#include <utility>
+#include <vector>
 
 class QObject;
 
@@ -50,8 +54,19 @@ private:
     void ReadTrack(const QString& path, qint64 start, qint64 count);
     TChunkResult ReadChunk(qint64 lba, int frames);
     bool ApplyGain(const QString& path, int normalizePercent);
-    void PostProgress(qint64 percent, TClock::time_point start) const;
-    void PostCompletion(int result) const;
+    char* WriteArea();
+    bool FlushOutput(bool everything);
+    void PostProgress(qint64 percent, TClock::time_point start);
+    void PostCompletion(int result);
+    void PostPending();
 
-    QByteArray Buffer; // one CDTrackBuffer of up to 10 frames
+    // What is not yet written to OutputStream, behind room for the header of
+    // the library's read buffer (see ReadChunk).
+    std::vector<std::uint32_t> WriteStorage;
+    qsizetype WriteFill = 0;
+    // Progress reports not yet posted, and when the last ones were.
+    std::vector<std::unique_ptr<TProcessInfo>> Pending;
+    TClock::time_point LastPost;
+    std::pair<qint64, QString> ShownElapsed;
+    std::pair<qint64, QString> ShownEstimated;
 };

@@ -259,6 +259,17 @@ TEST(CdDriveRead, ReadsTheBinBytesAndChecksTheRealExtent)
     EXPECT_TRUE(GetAspiLibErrorText().contains("ends before them")) << qPrintable(GetAspiLibErrorText());
     ReadSectors(handle, 240, 10, &result);
     EXPECT_EQ(result, 1);
+    // Written anew to its full length, the file reads as it is now: nothing of
+    // what was read past its end before comes back.
+    {
+        QFile file(bin);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.resize(500 * CDFrameBytes));
+        ASSERT_TRUE(file.seek(250 * CDFrameBytes));
+        file.write(QByteArray(250 * CDFrameBytes, '\x5A'));
+    }
+    EXPECT_TRUE(AsBytes(ReadSectors(handle, 260, 10, &result)) == QByteArray(10 * CDFrameBytes, '\x5A'));
+    EXPECT_EQ(result, 1);
 
     std::vector<std::uint8_t> storage(sizeof(CDTrackBuffer) + 10);
     auto* tooSmall = reinterpret_cast<CDTrackBuffer*>(storage.data());
