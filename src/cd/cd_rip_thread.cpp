@@ -22,10 +22,8 @@ constexpr qint64 GainBlockBytes = 2048;
 // writes that straddle pages cost the kernel more than the reading does.
 constexpr qsizetype WriteBlockBytes = 128 * 1024;
 constexpr qsizetype PageBytes = 4096;
-// Progress reports go out together at most this often. Each one posted alone
-// wakes the receiving thread, and a track of 74 minutes has 33300 of them: the
-// wake-ups would cost more than the reading. The receiver still gets every
-// report, in order, each with the times of its own read.
+// Progress reports are handed over together at most this often (see
+// TReportRelay); each keeps the times of its own read.
 constexpr auto ReportInterval = std::chrono::milliseconds(20);
 
 qint64 FramesOf(const CDTOCEntry& entry)
@@ -87,23 +85,27 @@ TCDRipThread::TCDRipThread(int trackIndex, const QString& baseName)
 TCDRipThread::~TCDRipThread()
 {
     wait();
+    // Reports still queued are delivered first, as posted messages would be.
+    if (Relay)
+        Relay->deleteLater();
 }
 
 void TCDRipThread::Resume()
 {
+    Relay = new TReportRelay(NotifyWindow);
     start();
 }
 
 void TCDRipThread::run()
 {
-    LastPost = Now();
+    LastWake = Now();
     if (!ModifyCDParms(Drive, CDP_MSF, 1)) {
-        PostMessageEvent(NotifyWindow, WM_RIPERROR, 0, 1);
+        Report(WM_RIPERROR, 1);
         return;
     }
     CDTOC toc{};
     if (ReadTOC(Drive, &toc) != 1) {
-        PostMessageEvent(NotifyWindow, WM_RIPERROR, 0, 2);
+        Report(WM_RIPERROR, 2);
         return;
     }
     const int tracks = toc.LastTrack - toc.FirstTrack + 1;
@@ -124,7 +126,7 @@ void TCDRipThread::run()
         count = std::min(count, qint64(settings.RipTime) * CDFramesPerSecond);
     const QString path = WithTrailingBackslash(settings.OutputFolder) + BaseName + QStringLiteral(".wav");
     ReadTrack(path, start, count);
-    PostPending();
+    Relay->Wake();
 }
 
 void TCDRipThread::ReadTrack(const QString& path, qint64 start, qint64 count)
@@ -163,7 +165,7 @@ void TCDRipThread::ReadTrack(const QString& path, qint64 start, qint64 count)
         written && OutputStream.seek(0) && OutputStream.write(CDWavHeader(dataLength)) == HeaderBytes;
     OutputStream.close();
     if (StopRequested) {
-        PostPending();
+        Relay->Wake();
         return;
     }
     if (!headerWritten) {
@@ -226,8 +228,9 @@ TCDRipThread::TChunkResult TCDRipThread::ReadChunk(qint64 lba, int frames)
 
 bool TCDRipThread::ApplyGain(const QString& path, int normalizePercent)
 {
-    PostPending();
-    PostProcessInfo(NotifyWindow, 999, QString(), QString());
+    auto begins = std::make_unique<TProcessInfo>();
+    begins->Percent = 999;
+    Report(WM_PROCESSINFO, 0, std::move(begins));
     const QString tempPath = GainTempPath(path);
     const float factor = static_cast<float>(normalizePercent) / 100.0f;
 
@@ -294,21 +297,24 @@ void TCDRipThread::PostProgress(qint64 percent, TClock::time_point start)
         info->ElapsedText = ShownElapsed.second;
         info->EstimatedText = ShownEstimated.second;
     }
-    Pending.push_back(std::move(info));
-    if (now - LastPost >= ReportInterval)
-        PostPending();
+    Relay->Queue(WM_PROCESSINFO, 0, std::move(info));
+    if (now - LastWake >= ReportInterval) {
+        Relay->Wake();
+        LastWake = now;
+    }
 }
 
-void TCDRipThread::PostPending()
+void TCDRipThread::Report(QEvent::Type type, qint64 lParam, std::unique_ptr<TProcessInfo> info)
 {
-    for (std::unique_ptr<TProcessInfo>& info : Pending)
-        PostProcessInfo(NotifyWindow, std::move(info));
-    Pending.clear();
-    LastPost = Now();
+    Relay->Queue(type, lParam, std::move(info));
+    Relay->Wake();
+    LastWake = Now();
 }
 
 void TCDRipThread::PostCompletion(int result)
 {
-    PostPending();
-    PostProcessInfo(NotifyWindow, 1000, QString(), QString(), result);
+    auto info = std::make_unique<TProcessInfo>();
+    info->Percent = 1000;
+    info->Result = result;
+    Report(WM_PROCESSINFO, 0, std::move(info));
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cd/cd_drive.h"
+#include "cd/report_relay.h"
 #include "core/helpers.h"
 #include "core/messages.h"
 
@@ -24,6 +25,7 @@ QByteArray CDWavHeader(qint64 dataLength);
 // otherwise progress (WM_PROCESSINFO 0..100, 999 when the gain pass begins) and
 // one completion (1000 with Result 0 finished, 3 a read or write failed, 5 the
 // file could not be created). A stopped track ends without a completion.
+// Reports reach NotifyWindow in order through a TReportRelay on its thread.
 //
 // Threads: created, resumed and freed on the owner's thread, which afterwards
 // only sets StopRequested; everything else runs on the thread itself. Freeing
@@ -57,16 +59,15 @@ private:
     char* WriteArea();
     bool FlushOutput(bool everything);
     void PostProgress(qint64 percent, TClock::time_point start);
+    void Report(QEvent::Type type, qint64 lParam, std::unique_ptr<TProcessInfo> info = nullptr);
     void PostCompletion(int result);
-    void PostPending();
 
     // What is not yet written to OutputStream, behind room for the header of
     // the library's read buffer (see ReadChunk).
     std::vector<std::uint32_t> WriteStorage;
     qsizetype WriteFill = 0;
-    // Progress reports not yet posted, and when the last ones were.
-    std::vector<std::unique_ptr<TProcessInfo>> Pending;
-    TClock::time_point LastPost;
+    TReportRelay* Relay = nullptr; // made by Resume, on the owner's thread
+    TClock::time_point LastWake;
     std::pair<qint64, QString> ShownElapsed;
     std::pair<qint64, QString> ShownEstimated;
 };

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QtEndian>
 #include <gtest/gtest.h>
@@ -28,7 +29,8 @@ std::vector<TReport> Rip(CDHandle drive, int track, const QString& baseName,
         thread.Resume();
         thread.wait();
     }
-    QCoreApplication::sendPostedEvents(&receiver);
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return receiver.Reports;
 }
 
@@ -383,4 +385,49 @@ TEST(CdRipThread, OutputFolderWithTrailingSeparatorNamesTheSameFile)
     AppSettings().OutputFolder += "/";
     EXPECT_EQ(CompletionResult(Rip(drive, 1, "slash")), 0);
     EXPECT_TRUE(QFile::exists(test.Home.File("Output/slash.wav")));
+}
+
+TEST(CdRipThread, ReportsArriveInOrderWhileTheReceiverRuns)
+{
+    TCdTest test;
+    test.UseImage("disc.cue", Tracks({3000}));
+    const CDHandle drive = test.Open();
+    ASSERT_NE(drive, 0u);
+    TReportCollector receiver;
+    {
+        TCDRipThread thread(1, "long");
+        thread.Drive = drive;
+        thread.NotifyWindow = &receiver;
+        QEventLoop loop;
+        QObject::connect(&thread, &QThread::finished, &loop, &QEventLoop::quit);
+        thread.Resume();
+        loop.exec();
+    }
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    std::vector<int> expected;
+    for (int done = 10; done <= 3000; done += 10)
+        expected.push_back(done * 100 / 3000);
+    expected.push_back(1000);
+    EXPECT_EQ(PercentsOf(receiver.Reports), expected);
+}
+
+TEST(CdRipThread, ReportsForAReceiverThatIsGoneAreDropped)
+{
+    TCdTest test;
+    test.UseImage("disc.cue", Tracks({100}));
+    const CDHandle drive = test.Open();
+    ASSERT_NE(drive, 0u);
+    auto receiver = std::make_unique<TReportCollector>();
+    {
+        TCDRipThread thread(1, "orphan");
+        thread.Drive = drive;
+        thread.NotifyWindow = receiver.get();
+        thread.Resume();
+        thread.wait();
+        receiver.reset();
+    }
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(ReadAll(OutputFile("orphan.wav")).size(), 44 + 100 * CDFrameBytes);
 }
