@@ -14,6 +14,9 @@
 // drives. A CDHandle is a slot of this library's own handle table, so closing a
 // handle can only close one that this program opened.
 //
+// The CDDB operations (CDDBSetOption, CDDBQuery, CDDBGetDiskInfo with their
+// CDDBMatchList and CDDBMatch records) join this interface with the CDDB lookup.
+//
 // Threads: every operation may be called from any thread. One handle may serve
 // several threads; its reads are serialised. The last error is kept per thread.
 

@@ -92,6 +92,8 @@ TCDRipThread::~TCDRipThread()
 
 void TCDRipThread::Resume()
 {
+    if (Relay)
+        return; // a thread runs its track once
     Relay = new TReportRelay(NotifyWindow);
     start();
 }

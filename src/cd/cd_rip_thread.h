@@ -37,7 +37,8 @@ public:
     TCDRipThread(const TCDRipThread&) = delete;
     TCDRipThread& operator=(const TCDRipThread&) = delete;
 
-    // Starts the thread once Drive and NotifyWindow are set.
+    // Starts the thread once Drive and NotifyWindow are set (the only way to
+    // start it; a second call does nothing).
     void Resume();
 
     QFile OutputStream;
