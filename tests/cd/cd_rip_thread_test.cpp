@@ -264,8 +264,9 @@ TEST(CdRipThread, FileThatCannotBeCreatedIsResultFive)
     const CDHandle drive = test.Open();
     ASSERT_NE(drive, 0u);
     ASSERT_TRUE(QDir().mkpath(OutputFile("busy.wav")));
-    EXPECT_EQ(PercentsOf(Rip(drive, 1, "busy")), (std::vector<int>{1000}));
-    EXPECT_EQ(CompletionResult(Rip(drive, 1, "busy")), 5);
+    const auto reports = Rip(drive, 1, "busy");
+    EXPECT_EQ(PercentsOf(reports), (std::vector<int>{1000}));
+    EXPECT_EQ(CompletionResult(reports), 5);
     AppSettings().OutputFolder = test.Home.File("no/such/folder");
     EXPECT_EQ(CompletionResult(Rip(drive, 1, "x")), 5);
 }
