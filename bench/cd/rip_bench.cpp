@@ -191,6 +191,8 @@ int main(int argc, char** argv)
     const std::string imagePath = QFile::encodeName(image).toStdString();
     std::vector<double> ourTimes;
     std::vector<double> peerTimes;
+    std::vector<double> ourCpu;
+    std::vector<double> peerCpu;
     long peak = 0;
     for (int run = 0; run < runs; ++run) {
         // Alternate who goes first, so neither always meets a warmer cache.
@@ -206,6 +208,7 @@ int main(int argc, char** argv)
                     return 1;
                 }
                 ourTimes.push_back(result.Seconds);
+                ourCpu.push_back(result.CpuSeconds);
                 peak = std::max(peak, result.PeakKilobytes);
                 std::printf("run %d  velbrook     %.2f s (cpu %.2f s)  peak %ld MB\n", run + 1,
                             result.Seconds, result.CpuSeconds, result.PeakKilobytes / 1024);
@@ -217,6 +220,7 @@ int main(int argc, char** argv)
                     return 1;
                 }
                 peerTimes.push_back(result.Seconds);
+                peerCpu.push_back(result.CpuSeconds);
                 std::printf("run %d  cd-paranoia  %.2f s (cpu %.2f s)  peak %ld MB\n", run + 1,
                             result.Seconds, result.CpuSeconds, result.PeakKilobytes / 1024);
             }
@@ -229,6 +233,10 @@ int main(int argc, char** argv)
     const double ratio = ourMedian / peerMedian;
     std::printf("median of %d runs: velbrook %.2f s, cd-paranoia -Z -B %.2f s, ratio %.3f (target <= 1.10)\n",
                 runs, ourMedian, peerMedian, ratio);
+    // On a machine shared with other work the processor time is the steadier
+    // measure; the target is judged on the wall-clock time above.
+    std::printf("processor time (median): velbrook %.2f s, cd-paranoia %.2f s, ratio %.3f\n", Median(ourCpu),
+                Median(peerCpu), Median(ourCpu) / Median(peerCpu));
     std::printf("velbrook peak memory %.1f MB (target < 64 MB)\n", double(peak) / 1024.0);
     const bool met = ratio <= 1.10 && peak < 64 * 1024;
     std::printf("%s\n", met ? "targets met" : "TARGETS MISSED");
