@@ -1,0 +1,352 @@
+#include "audio_test_support.h"
+
+#include "audio/acs_exception.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QtEndian>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <thread>
+
+TToneSource::TToneSource(qint64 frames, int channels, int bits, int rate)
+    : Frames(frames), Channels(channels), Bits(bits), Rate(rate)
+{
+}
+
+TToneSource::~TToneSource()
+{
+    DetachUsers();
+}
+
+qint16 TToneSource::SampleAt(qint64 frame, int channel)
+{
+    return static_cast<qint16>((frame * 37 + channel * 1000) % 20000 - 10000);
+}
+
+int TToneSource::FetchData(void* buffer, int bufferSize)
+{
+    if (!Busy())
+        throw EACSException(QStringLiteral("The Stream is not opened"));
+    ReadsInProgress.fetch_add(1);
+    if (ReadDelayMs.load() > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(ReadDelayMs.load()));
+    const qint64 failAfter = FailAfterBytes.load();
+    if (failAfter >= 0 && Delivered >= failAfter) {
+        ReadsInProgress.fetch_sub(1);
+        throw EACSException(QStringLiteral("Read failed"));
+    }
+    const int frameBytes = Channels * Bits / 8;
+    const qint64 frames = std::min<qint64>(bufferSize / frameBytes, Frames - Delivered / frameBytes);
+    auto* out = static_cast<char*>(buffer);
+    for (qint64 f = 0; f < frames; ++f) {
+        const qint64 frame = Delivered / frameBytes + f;
+        for (int c = 0; c < Channels; ++c) {
+            const qint16 s = SampleAt(frame, c);
+            if (Bits == 16) {
+                qToLittleEndian<qint16>(s, out);
+                out += 2;
+            } else {
+                *out++ = static_cast<char>((s >> 8) + 128);
+            }
+        }
+    }
+    const int bytes = static_cast<int>(frames * frameBytes);
+    Delivered += bytes;
+    PositionValue += bytes;
+    ReadsInProgress.fetch_sub(1);
+    return bytes;
+}
+
+void TToneSource::BeginRead()
+{
+    if (Busy())
+        throw EACSException(QStringLiteral("The component is buisy"));
+    BeginCount.fetch_add(1);
+    Delivered = 0;
+    PositionValue = 0;
+    SizeValue = AnnouncedSize.load() == -2 ? TotalBytes() : AnnouncedSize.load();
+    BusyValue = true;
+}
+
+void TToneSource::EndRead()
+{
+    EndCount.fetch_add(1);
+    if (ReadsInProgress.load() > 0)
+        EndedDuringRead = true;
+    BusyValue = false;
+}
+
+TPassConverter::~TPassConverter()
+{
+    DetachUsers();
+}
+
+int TPassConverter::FetchData(void* buffer, int bufferSize)
+{
+    if (!Busy())
+        throw EACSException(QStringLiteral("The Stream is not opened"));
+    const int count = FetchFromInput(buffer, bufferSize);
+    PositionValue += count;
+    return count;
+}
+
+void TPassConverter::BeginRead()
+{
+    TACSInput* input = RequireInput();
+    input->BeginRead();
+    SizeValue = input->Size();
+    PositionValue = 0;
+    BusyValue = true;
+}
+
+void TPassConverter::EndRead()
+{
+    if (TACSInput* input = Input())
+        input->EndRead();
+    BusyValue = false;
+}
+
+TMemorySink::~TMemorySink()
+{
+    ShutdownWorker();
+}
+
+QByteArray TMemorySink::Data() const
+{
+    std::lock_guard lock(DataLock);
+    return Received;
+}
+
+void TMemorySink::PrepareOutput()
+{
+    if (FailPrepare.load())
+        throw EACSException(QStringLiteral("Prepare failed"));
+    BeginInputRead();
+    std::lock_guard lock(DataLock);
+    Received.clear();
+    Buffer.resize(static_cast<std::size_t>(ReadSize.load()));
+}
+
+bool TMemorySink::OutputStep(bool abort)
+{
+    if (!OutputEnabled())
+        return true;
+    ReportProgress();
+    if (abort || !OutputEnabled())
+        return false;
+    Steps.fetch_add(1);
+    const int count = FetchFromInput(Buffer.data(), static_cast<int>(Buffer.size()));
+    if (count <= 0)
+        return false;
+    std::lock_guard lock(DataLock);
+    Received.append(Buffer.data(), count);
+    return true;
+}
+
+void TMemorySink::DoFinishOutput()
+{
+    FinishCount.fetch_add(1);
+}
+
+TSinkEvents::TSinkEvents(TACSOutput& sink)
+{
+    sink.SetOnDone([this](TACSOutput*) {
+        std::lock_guard lock(Lock);
+        ++DoneCount;
+    });
+    sink.SetOnProgress([this, &sink](TACSOutput*) {
+        std::lock_guard lock(Lock);
+        ++ProgressCount;
+        Values.push_back(sink.LastProgress());
+    });
+    sink.SetOnThreadException([this](TACSOutput*, const std::exception& error) {
+        std::lock_guard lock(Lock);
+        ++ErrorCount;
+        Error = QString::fromStdString(error.what());
+    });
+}
+
+int TSinkEvents::Done() const
+{
+    std::lock_guard lock(Lock);
+    return DoneCount;
+}
+
+int TSinkEvents::Progress() const
+{
+    std::lock_guard lock(Lock);
+    return ProgressCount;
+}
+
+int TSinkEvents::Errors() const
+{
+    std::lock_guard lock(Lock);
+    return ErrorCount;
+}
+
+QString TSinkEvents::LastError() const
+{
+    std::lock_guard lock(Lock);
+    return Error;
+}
+
+std::vector<int> TSinkEvents::ProgressValues() const
+{
+    std::lock_guard lock(Lock);
+    return Values;
+}
+
+bool TSinkEvents::WaitFor(const std::function<bool()>& predicate, std::chrono::milliseconds timeout)
+{
+    return WaitUntil(predicate, timeout);
+}
+
+bool TSinkEvents::WaitForEnd(std::chrono::milliseconds timeout)
+{
+    return WaitFor([this] { return Done() + Errors() > 0; }, timeout);
+}
+
+bool WaitUntil(const std::function<bool()>& predicate, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!predicate()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+QByteArray RunProgram(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(120000)) {
+        ADD_FAILURE() << program.toStdString() << " did not finish";
+        return {};
+    }
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        ADD_FAILURE() << program.toStdString() << " " << arguments.join(' ').toStdString()
+                      << " failed: " << process.readAllStandardError().toStdString();
+        return {};
+    }
+    return process.readAllStandardOutput();
+}
+
+std::vector<qint16> SoxDecode(const QString& path)
+{
+    return Samples(
+        RunProgram(QStringLiteral("sox"), {path, "-t", "raw", "-e", "signed", "-b", "16", "-L", "-"}));
+}
+
+QByteArray ReadAll(TACSInput& source, int chunk)
+{
+    QByteArray all;
+    std::vector<char> buffer(static_cast<std::size_t>(chunk));
+    source.BeginRead();
+    for (;;) {
+        const int count = source.FetchData(buffer.data(), chunk);
+        if (count <= 0)
+            break;
+        all.append(buffer.data(), count);
+    }
+    source.EndRead();
+    return all;
+}
+
+std::vector<qint16> Samples(const QByteArray& bytes)
+{
+    std::vector<qint16> samples(static_cast<std::size_t>(bytes.size() / 2));
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        samples[i] = qFromLittleEndian<qint16>(bytes.constData() + 2 * i);
+    return samples;
+}
+
+QByteArray Bytes(const std::vector<qint16>& samples)
+{
+    QByteArray bytes(static_cast<qsizetype>(samples.size() * 2), '\0');
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        qToLittleEndian<qint16>(samples[i], bytes.data() + 2 * i);
+    return bytes;
+}
+
+QByteArray Chunk(const char* id, const QByteArray& body, bool pad)
+{
+    QByteArray chunk(id, 4);
+    char size[4];
+    qToLittleEndian<quint32>(static_cast<quint32>(body.size()), size);
+    chunk.append(size, 4).append(body);
+    if (pad && body.size() % 2 == 1)
+        chunk.append('\0');
+    return chunk;
+}
+
+QByteArray FmtBody(int tag, int channels, int rate, int blockAlign, int bits, const QByteArray& extra)
+{
+    QByteArray body(16, '\0');
+    qToLittleEndian<quint16>(static_cast<quint16>(tag), body.data());
+    qToLittleEndian<quint16>(static_cast<quint16>(channels), body.data() + 2);
+    qToLittleEndian<quint32>(static_cast<quint32>(rate), body.data() + 4);
+    qToLittleEndian<quint32>(static_cast<quint32>(rate * blockAlign), body.data() + 8);
+    qToLittleEndian<quint16>(static_cast<quint16>(blockAlign), body.data() + 12);
+    qToLittleEndian<quint16>(static_cast<quint16>(bits), body.data() + 14);
+    return body + extra;
+}
+
+QByteArray Riff(const QByteArray& chunks)
+{
+    return Chunk("RIFF", QByteArray("WAVE") + chunks, false);
+}
+
+QByteArray MakePcmWav(int channels, int rate, int bits, const QByteArray& data)
+{
+    return Riff(Chunk("fmt ", FmtBody(1, channels, rate, channels * bits / 8, bits, {}), true) +
+                Chunk("data", data, true));
+}
+
+std::vector<qint16> TestSignal(qint64 frames, int channels, int rate)
+{
+    std::vector<qint16> samples(static_cast<std::size_t>(frames * channels));
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> noise(-300, 300);
+    double phase[2] = {0, 0};
+    for (qint64 f = 0; f < frames; ++f) {
+        const double t = static_cast<double>(f) / rate;
+        for (int c = 0; c < channels; ++c) {
+            const double frequency = 200.0 + 3000.0 * t + 150.0 * c;
+            phase[c] += 2 * M_PI * frequency / rate;
+            const double value = 20000.0 * std::sin(phase[c]) + noise(random);
+            samples[static_cast<std::size_t>(f * channels + c)] = static_cast<qint16>(std::lround(value));
+        }
+    }
+    return samples;
+}
+
+void WriteFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+QByteArray ReadFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+quint32 U32At(const QByteArray& bytes, int offset)
+{
+    return qFromLittleEndian<quint32>(bytes.constData() + offset);
+}
+
+quint16 U16At(const QByteArray& bytes, int offset)
+{
+    return qFromLittleEndian<quint16>(bytes.constData() + offset);
+}
