@@ -3,14 +3,17 @@
 #include "audio/acs_exception.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QtEndian>
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
+#include <fcntl.h>
+#include <poll.h>
 #include <random>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 TToneSource::TToneSource(qint64 frames, int channels, int bits, int rate)
     : Frames(frames), Channels(channels), Bits(bits), Rate(rate)
@@ -154,50 +157,51 @@ void TMemorySink::DoFinishOutput()
 
 TSinkEvents::TSinkEvents(TACSOutput& sink)
 {
-    sink.SetOnDone([this](TACSOutput*) {
-        std::lock_guard lock(Lock);
-        ++DoneCount;
+    std::shared_ptr<TState> state = State;
+    sink.SetOnDone([state](TACSOutput*) {
+        std::lock_guard lock(state->Lock);
+        ++state->DoneCount;
     });
-    sink.SetOnProgress([this, &sink](TACSOutput*) {
-        std::lock_guard lock(Lock);
-        ++ProgressCount;
-        Values.push_back(sink.LastProgress());
+    sink.SetOnProgress([state](TACSOutput* sender) {
+        std::lock_guard lock(state->Lock);
+        ++state->ProgressCount;
+        state->Values.push_back(sender->LastProgress());
     });
-    sink.SetOnThreadException([this](TACSOutput*, const std::exception& error) {
-        std::lock_guard lock(Lock);
-        ++ErrorCount;
-        Error = QString::fromStdString(error.what());
+    sink.SetOnThreadException([state](TACSOutput*, const std::exception& error) {
+        std::lock_guard lock(state->Lock);
+        ++state->ErrorCount;
+        state->Error = QString::fromStdString(error.what());
     });
 }
 
 int TSinkEvents::Done() const
 {
-    std::lock_guard lock(Lock);
-    return DoneCount;
+    std::lock_guard lock(State->Lock);
+    return State->DoneCount;
 }
 
 int TSinkEvents::Progress() const
 {
-    std::lock_guard lock(Lock);
-    return ProgressCount;
+    std::lock_guard lock(State->Lock);
+    return State->ProgressCount;
 }
 
 int TSinkEvents::Errors() const
 {
-    std::lock_guard lock(Lock);
-    return ErrorCount;
+    std::lock_guard lock(State->Lock);
+    return State->ErrorCount;
 }
 
 QString TSinkEvents::LastError() const
 {
-    std::lock_guard lock(Lock);
-    return Error;
+    std::lock_guard lock(State->Lock);
+    return State->Error;
 }
 
 std::vector<int> TSinkEvents::ProgressValues() const
 {
-    std::lock_guard lock(Lock);
-    return Values;
+    std::lock_guard lock(State->Lock);
+    return State->Values;
 }
 
 bool TSinkEvents::WaitFor(const std::function<bool()>& predicate, std::chrono::milliseconds timeout)
@@ -223,18 +227,62 @@ bool WaitUntil(const std::function<bool()>& predicate, std::chrono::milliseconds
 
 QByteArray RunProgram(const QString& program, const QStringList& arguments)
 {
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForFinished(120000)) {
-        ADD_FAILURE() << program.toStdString() << " did not finish";
+    // fork and exec rather than QProcess: QProcess starts children with a
+    // vfork-style clone that ThreadSanitizer cannot follow, and these tests
+    // run under it.
+    std::vector<QByteArray> args{QFile::encodeName(program)};
+    for (const QString& argument : arguments)
+        args.push_back(QFile::encodeName(argument));
+    std::vector<char*> argv;
+    for (QByteArray& argument : args)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    int out[2];
+    int err[2];
+    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
+        ADD_FAILURE() << "pipe failed";
         return {};
     }
-    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        dup2(err[1], STDERR_FILENO);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    close(err[1]);
+    QByteArray output;
+    QByteArray errors;
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    int open = 2;
+    char buffer[65536];
+    while (open > 0 && poll(fds, 2, 120000) > 0) {
+        for (pollfd& fd : fds) {
+            if (fd.fd < 0 || fd.revents == 0)
+                continue;
+            const ssize_t n = read(fd.fd, buffer, sizeof buffer);
+            if (n > 0) {
+                (fd.fd == out[0] ? output : errors).append(buffer, n);
+            } else {
+                close(fd.fd);
+                fd.fd = -1;
+                --open;
+            }
+        }
+    }
+    for (const pollfd& fd : fds) {
+        if (fd.fd >= 0)
+            close(fd.fd);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         ADD_FAILURE() << program.toStdString() << " " << arguments.join(' ').toStdString()
-                      << " failed: " << process.readAllStandardError().toStdString();
+                      << " failed: " << errors.toStdString();
         return {};
     }
-    return process.readAllStandardOutput();
+    return output;
 }
 
 std::vector<qint16> SoxDecode(const QString& path)

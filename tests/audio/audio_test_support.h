@@ -11,6 +11,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -112,12 +113,16 @@ public:
     bool WaitForEnd(std::chrono::milliseconds timeout = std::chrono::seconds(60));
 
 private:
-    mutable std::mutex Lock;
-    int DoneCount = 0;
-    int ProgressCount = 0;
-    int ErrorCount = 0;
-    QString Error;
-    std::vector<int> Values;
+    // Shared with the handlers, so a late event never reaches a dead object.
+    struct TState {
+        std::mutex Lock;
+        int DoneCount = 0;
+        int ProgressCount = 0;
+        int ErrorCount = 0;
+        QString Error;
+        std::vector<int> Values;
+    };
+    std::shared_ptr<TState> State = std::make_shared<TState>();
 };
 
 // Polls until the predicate holds; false on timeout.
