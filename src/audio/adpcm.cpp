@@ -19,48 +19,69 @@ constexpr int ImaIndexTable[16] = {-1, -1, -1, -1, 2, 4, 6, 8, -1, -1, -1, -1, 2
 constexpr int MsAdaptationTable[16] = {230, 230, 230, 230, 307, 409, 512, 614,
                                        768, 614, 512, 409, 307, 230, 230, 230};
 
-// One decoder (and encoder) channel: predicted sample and step index as ints
-// while a block is worked on.
+// Both coders apply a code the same way: the sample moves by the code's delta
+// at the current step, the index moves by the index table. Precomputed for
+// every index and code, so the inner loops have no data-dependent branches
+// (audio makes them unpredictable, and they dominated the coding time).
+struct TImaTables {
+    int Delta[ImaStepCount][16];
+    quint8 NextIndex[ImaStepCount][16];
+};
+
+constexpr TImaTables MakeImaTables()
+{
+    TImaTables t{};
+    for (int index = 0; index < ImaStepCount; ++index) {
+        const int step = ImaStepTable[index];
+        for (int code = 0; code < 16; ++code) {
+            int d = step >> 3;
+            if (code & 4)
+                d += step;
+            if (code & 2)
+                d += step >> 1;
+            if (code & 1)
+                d += step >> 2;
+            t.Delta[index][code] = (code & 8) ? -d : d;
+            const int next = index + ImaIndexTable[code];
+            t.NextIndex[index][code] = static_cast<quint8>(next < 0                  ? 0
+                                                           : next > ImaStepCount - 1 ? ImaStepCount - 1
+                                                                                     : next);
+        }
+    }
+    return t;
+}
+
+constexpr TImaTables ImaTables = MakeImaTables();
+
+// One decoder (and encoder) channel while a block is worked on.
 struct TImaChannel {
     int Predicted;
     int Index;
 
-    // Applies one 4-bit code, exactly as both the decoder and the encoder do.
     inline int Apply(int code)
     {
-        const int step = ImaStepTable[Index];
-        int d = step >> 3;
-        if (code & 4)
-            d += step;
-        if (code & 2)
-            d += step >> 1;
-        if (code & 1)
-            d += step >> 2;
-        Predicted = (code & 8) ? Predicted - d : Predicted + d;
-        Predicted = std::clamp(Predicted, -32767, 32767);
-        Index = std::clamp(Index + ImaIndexTable[code], 0, ImaStepCount - 1);
+        Predicted = std::clamp(Predicted + ImaTables.Delta[Index][code], -32767, 32767);
+        Index = ImaTables.NextIndex[Index][code];
         return Predicted;
     }
 
+    // The code whose reconstruction comes nearest below the sample's
+    // difference, chosen bit by bit with masks instead of branches.
     inline int Encode(int sample)
     {
         const int step = ImaStepTable[Index];
         int diff = sample - Predicted;
-        int code = 0;
-        if (diff < 0) {
-            code = 8;
-            diff = -diff;
-        }
-        if (diff >= step) {
-            code |= 4;
-            diff -= step;
-        }
-        if (diff >= (step >> 1)) {
-            code |= 2;
-            diff -= step >> 1;
-        }
-        if (diff >= (step >> 2))
-            code |= 1;
+        const int negative = diff >> 31; // all ones when negative
+        diff = (diff ^ negative) - negative;
+        int take = -static_cast<int>(diff >= step);
+        int code = 4 & take;
+        diff -= step & take;
+        const int half = step >> 1;
+        take = -static_cast<int>(diff >= half);
+        code |= 2 & take;
+        diff -= half & take;
+        take = -static_cast<int>(diff >= (step >> 2));
+        code |= (1 & take) | (8 & negative);
         Apply(code);
         return code;
     }
@@ -127,17 +148,21 @@ int ImaDecodeBlock(const quint8* block, int blockLength, int channels, qint16* o
         }
         return frames;
     }
+    // The two channels are independent chains: working on both in one loop
+    // lets the processor overlap them.
     const int groups = (blockLength - 8) / 8;
+    TImaChannel& left = state[0];
+    TImaChannel& right = state[1];
     for (int g = 0; g < groups; ++g) {
-        for (int c = 0; c < 2; ++c) {
-            const quint8* group = data + 8 * g + 4 * c;
-            qint16* o = out + 2 * (1 + 8 * g) + c;
-            TImaChannel& ch = state[c];
-            for (int k = 0; k < 4; ++k) {
-                o[0] = static_cast<qint16>(ch.Apply(group[k] & 0x0F));
-                o[2] = static_cast<qint16>(ch.Apply(group[k] >> 4));
-                o += 4;
-            }
+        const quint8* l = data + 8 * g;
+        const quint8* r = l + 4;
+        qint16* o = out + 2 * (1 + 8 * g);
+        for (int k = 0; k < 4; ++k) {
+            o[0] = static_cast<qint16>(left.Apply(l[k] & 0x0F));
+            o[1] = static_cast<qint16>(right.Apply(r[k] & 0x0F));
+            o[2] = static_cast<qint16>(left.Apply(l[k] >> 4));
+            o[3] = static_cast<qint16>(right.Apply(r[k] >> 4));
+            o += 4;
         }
     }
     return frames;
@@ -164,17 +189,20 @@ void ImaEncodeBlock(const qint16* frames, int channels, int blockSize, TImaState
             data[k] = static_cast<quint8>(low | (high << 4));
         }
     } else {
+        // Both channels in one loop, as in the decoder.
         const int groups = (blockSize - 8) / 8;
         for (int g = 0; g < groups; ++g) {
-            for (int c = 0; c < 2; ++c) {
-                quint8* group = data + 8 * g + 4 * c;
-                const qint16* in = frames + 2 * (1 + 8 * g) + c;
-                for (int k = 0; k < 4; ++k) {
-                    const int low = ch[c].Encode(in[0]);
-                    const int high = ch[c].Encode(in[2]);
-                    group[k] = static_cast<quint8>(low | (high << 4));
-                    in += 4;
-                }
+            quint8* l = data + 8 * g;
+            quint8* r = l + 4;
+            const qint16* in = frames + 2 * (1 + 8 * g);
+            for (int k = 0; k < 4; ++k) {
+                const int lowLeft = ch[0].Encode(in[0]);
+                const int lowRight = ch[1].Encode(in[1]);
+                const int highLeft = ch[0].Encode(in[2]);
+                const int highRight = ch[1].Encode(in[3]);
+                l[k] = static_cast<quint8>(lowLeft | (highLeft << 4));
+                r[k] = static_cast<quint8>(lowRight | (highRight << 4));
+                in += 4;
             }
         }
     }

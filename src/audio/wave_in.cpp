@@ -179,8 +179,20 @@ int TWaveIn::FetchData(void* buffer, int bufferSize)
     if (bufferSize <= 0)
         return 0;
     std::lock_guard lock(SourceLock);
-    if (BufStart > BufEnd && !Refill())
-        return 0;
+    if (BufStart > BufEnd) {
+        // A caller that takes a whole refill at once gets PCM read straight
+        // into its buffer, saving a copy of every byte.
+        char* direct = bufferSize >= OutBufferBytes && !IsAdpcm() ? static_cast<char*>(buffer) : nullptr;
+        const int produced = Refill(direct, direct ? bufferSize : OutBufferBytes);
+        if (produced <= 0)
+            return 0;
+        if (direct) {
+            PositionValue += produced;
+            return produced;
+        }
+        BufStart = 1;
+        BufEnd = produced;
+    }
     const int count = std::min(bufferSize, BufEnd - BufStart + 1);
     std::memcpy(buffer, reinterpret_cast<const char*>(OutBuffer.data()) + BufStart - 1,
                 static_cast<std::size_t>(count));
@@ -189,13 +201,18 @@ int TWaveIn::FetchData(void* buffer, int bufferSize)
     return count;
 }
 
+bool TWaveIn::IsAdpcm() const
+{
+    return WavTypeValue == wtDVIADPCM || WavTypeValue == wtMSADPCM;
+}
+
 bool TWaveIn::SeekSample(qint64 frame)
 {
     std::lock_guard lock(SourceLock);
     if (OpenCount == 0 || !Valid)
         return false;
     frame = std::clamp<qint64>(frame, 0, TotalSamples);
-    if (WavTypeValue == wtDVIADPCM || WavTypeValue == wtMSADPCM) {
+    if (IsAdpcm()) {
         const qint64 block = frame / BlockFrames;
         ReadOffset = DataStart + block * Header.BlockAlign;
         SkipFrames = frame - block * BlockFrames;
@@ -221,34 +238,38 @@ void TWaveIn::TakePendingJump()
     PositionValue = target;
 }
 
-bool TWaveIn::Refill()
+int TWaveIn::Refill(char* direct, int capacity)
 {
     TakePendingJump();
     for (int attempt = 0; attempt < 2; ++attempt) {
         const qint64 wanted = Size() - Position();
         int produced = 0;
         if (wanted > 0)
-            produced = (WavTypeValue == wtDVIADPCM || WavTypeValue == wtMSADPCM) ? FillAdpcm(wanted)
-                                                                                 : FillPcm(wanted);
-        if (produced > 0) {
-            BufStart = 1;
-            BufEnd = produced;
-            return true;
-        }
-        if (!Loop())
-            return false;
+            produced = IsAdpcm() ? FillAdpcm(wanted)
+                                 : FillPcm(direct ? direct : reinterpret_cast<char*>(OutBuffer.data()),
+                                           std::min<qint64>(capacity, wanted));
+        if (produced > 0 || !Loop())
+            return produced;
         SeekSample(std::clamp<qint64>(StartSample(), 0, TotalSamples));
         PositionValue = 0;
     }
-    return false;
+    return 0;
 }
 
-int TWaveIn::FillPcm(qint64 wanted)
+int TWaveIn::FillPcm(char* destination, qint64 wanted)
 {
-    const qint64 length = std::min({static_cast<qint64>(OutBufferBytes), wanted, DataEnd - ReadOffset});
+    qint64 length = std::min(wanted, DataEnd - ReadOffset);
     if (length <= 0)
         return 0;
-    return static_cast<int>(ReadData(OutBuffer.data(), length));
+    // Reads that end on a page boundary of the file cost the system less; the
+    // first one is shortened (to whole frames) so that the others line up.
+    if (length > 4096) {
+        qint64 aligned = ((ReadOffset + length) & ~qint64(4095)) - ReadOffset;
+        aligned -= aligned % FrameBytes;
+        if (aligned > 0)
+            length = aligned;
+    }
+    return static_cast<int>(ReadData(destination, length));
 }
 
 int TWaveIn::FillAdpcm(qint64 wanted)

@@ -36,8 +36,11 @@ private:
     void ReadHeader();
     bool CheckFormat(const TWavHeader& header);
     void TakePendingJump();
-    bool Refill();
-    int FillPcm(qint64 wanted);
+    bool IsAdpcm() const;
+    // Fills the buffer (or direct, capacity bytes) from the file; the bytes
+    // produced, 0 at the end.
+    int Refill(char* direct, int capacity);
+    int FillPcm(char* destination, qint64 wanted);
     int FillAdpcm(qint64 wanted);
     qint64 ReadData(void* buffer, qint64 length);
 
