@@ -3,6 +3,10 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QtEndian>
 
@@ -162,4 +166,73 @@ QString DebianPython()
 QString TestDataFile(const QString& name)
 {
     return QStringLiteral(VELBROOK_SOURCE_DIR "/tests/codecs/data/") + name;
+}
+
+QString WmaEncoderProgram()
+{
+    return QStringLiteral(VELBROOK_WMAENC);
+}
+
+TWmaEncoderOnPath::TWmaEncoderOnPath() : Previous(qgetenv("PATH"))
+{
+    const QByteArray folder = QFile::encodeName(QFileInfo(WmaEncoderProgram()).absolutePath());
+    qputenv("PATH", Previous.isEmpty() ? folder : folder + ':' + Previous);
+}
+
+TWmaEncoderOnPath::~TWmaEncoderOnPath()
+{
+    qputenv("PATH", Previous);
+}
+
+TProbe ProbeAudio(const QString& path)
+{
+    TProbe probe;
+    const TRunResult run = RunProgram("ffprobe", {"-v", "error", "-print_format", "json", "-show_format",
+                                                  "-show_streams", "-select_streams", "a:0", path});
+    if (run.ExitCode != 0)
+        return probe;
+    const QJsonObject root = QJsonDocument::fromJson(run.Output).object();
+    const QJsonArray streams = root.value("streams").toArray();
+    if (streams.isEmpty())
+        return probe;
+    const QJsonObject stream = streams.first().toObject();
+    const QJsonObject format = root.value("format").toObject();
+    const QJsonObject tags = format.value("tags").toObject();
+    probe.Valid = true;
+    probe.FormatName = format.value("format_name").toString();
+    probe.CodecName = stream.value("codec_name").toString();
+    probe.SampleRate = stream.value("sample_rate").toString().toInt();
+    probe.Channels = stream.value("channels").toInt();
+    bool haveDuration = false;
+    const double duration = format.value("duration").toString().toDouble(&haveDuration);
+    probe.Duration = haveDuration ? duration : -1;
+    probe.Artist = tags.value("artist").toString();
+    probe.Comment = tags.value("comment").toString();
+    return probe;
+}
+
+std::vector<qint16> DecodeWithFfmpeg(const QString& path, const QString& rawPath)
+{
+    std::vector<qint16> samples;
+    const TRunResult run = RunProgram(
+        "ffmpeg", {"-nostdin", "-v", "error", "-y", "-i", path, "-f", "s16le", "-c:a", "pcm_s16le", rawPath});
+    QFile file(rawPath);
+    if (run.ExitCode != 0 || !file.open(QIODevice::ReadOnly))
+        return samples;
+    const QByteArray bytes = file.readAll();
+    samples.resize(static_cast<size_t>(bytes.size() / 2));
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = qFromLittleEndian<qint16>(bytes.constData() + i * 2);
+    return samples;
+}
+
+double ChannelRms(const std::vector<qint16>& samples, int channels, int channel)
+{
+    double sum = 0;
+    size_t count = 0;
+    for (size_t i = static_cast<size_t>(channel); i < samples.size(); i += static_cast<size_t>(channels)) {
+        sum += static_cast<double>(samples[i]) * samples[i];
+        ++count;
+    }
+    return count == 0 ? 0 : std::sqrt(sum / static_cast<double>(count));
 }

@@ -52,3 +52,38 @@ QString DebianPython();
 
 // The test's data folder (captured program output).
 QString TestDataFile(const QString& name);
+
+// Our WMA encoder program as built for these tests.
+QString WmaEncoderProgram();
+
+// Puts the folder of the built velbrook-wmaenc first on PATH, where the WMA
+// encoder process looks for it, for the life of the object.
+class TWmaEncoderOnPath {
+public:
+    TWmaEncoderOnPath();
+    ~TWmaEncoderOnPath();
+    TWmaEncoderOnPath(const TWmaEncoderOnPath&) = delete;
+    TWmaEncoderOnPath& operator=(const TWmaEncoderOnPath&) = delete;
+
+private:
+    QByteArray Previous;
+};
+
+// What ffprobe, an independent reader, says of a sound file's first audio stream.
+struct TProbe {
+    bool Valid = false;
+    QString FormatName;
+    QString CodecName;
+    int SampleRate = 0;
+    int Channels = 0;
+    double Duration = -1;
+    QString Artist;
+    QString Comment;
+};
+TProbe ProbeAudio(const QString& path);
+
+// The samples of a sound file as FFmpeg decodes them: 16-bit, interleaved, at
+// the file's own rate and channel count. rawPath receives them on the way.
+std::vector<qint16> DecodeWithFfmpeg(const QString& path, const QString& rawPath);
+// Root mean square of one channel of interleaved samples.
+double ChannelRms(const std::vector<qint16>& samples, int channels, int channel);
