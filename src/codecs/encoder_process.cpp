@@ -66,6 +66,10 @@ bool TEncoderProcess::HandleMissingProgram()
     return false;
 }
 
+void TEncoderProcess::Ended(int, QProcess::ExitStatus)
+{
+}
+
 void TEncoderProcess::Start()
 {
     Q_ASSERT(OnMainThread());
@@ -138,9 +142,12 @@ void TEncoderProcess::DiscardProcess()
         QObject::disconnect(connection);
     Connections.clear();
     if (Process && Process->state() != QProcess::NotRunning) {
-        Process->kill();
-        // Reaps the child, so no zombie is left and its pid is not reused under us.
-        Process->waitForFinished(-1);
+        Process->terminate();
+        if (!Process->waitForFinished(StopGraceMs)) {
+            Process->kill();
+            // Reaps the child, so no zombie is left and its pid is not reused under us.
+            Process->waitForFinished(-1);
+        }
     }
     Process.reset();
     StdOutLines = TOutputLines();
@@ -186,6 +193,7 @@ void TEncoderProcess::ProcessEnded(int exitCode, QProcess::ExitStatus status)
     // The process object itself is released by the next Start or Stop: it may not
     // be deleted inside its own signal.
     const bool exitedCleanly = status == QProcess::NormalExit && exitCode == 0;
+    Ended(exitCode, status);
     PostDone(CompletionResult, CompletionText, exitedCleanly);
 }
 

@@ -44,6 +44,8 @@ private:
 // output reader, so the receiver may call Start or Stop from its handler.
 class TEncoderProcess {
 public:
+    static constexpr int StopGraceMs = 3000;
+
     TEncoderProcess(QObject* notifyWindow, TPrompter& prompter);
     virtual ~TEncoderProcess();
     TEncoderProcess(const TEncoderProcess&) = delete;
@@ -66,7 +68,9 @@ public:
     // one holds it open (completion 1). Throws EEncoderError when the program is
     // missing or cannot be started.
     void Start();
-    // Kills a running program; no report follows.
+    // Ends a running program; no report follows. The program is asked to end
+    // first, so that it may remove the file it has not finished, and killed if it
+    // does not end within StopGraceMs.
     void Stop();
     // Posts a completion: Percent is the encoder's completion code, ElapsedText
     // carries text, ExitedCleanly whether a program ran and exited with code 0.
@@ -97,6 +101,10 @@ protected:
     virtual void ParseOutput(const QStringList& lines) = 0;
     // Percent of the completion report (2000 for MP3, 5000 for WMA).
     virtual int CompletionCode() const = 0;
+    // Called once the program has ended and all its output has been parsed, just
+    // before the completion is posted; may change the completion with
+    // SetCompletion.
+    virtual void Ended(int exitCode, QProcess::ExitStatus status);
 
     void PostProgress(const TProcessInfo& info);
     // Makes the completion at the end of the process carry result and text instead
@@ -108,7 +116,7 @@ protected:
 private:
     void ReadChannel(QProcess::ProcessChannel channel);
     void ProcessEnded(int exitCode, QProcess::ExitStatus status);
-    // Kills the program if it still runs and forgets it, without any report.
+    // Ends the program if it still runs and forgets it, without any report.
     void DiscardProcess();
     [[noreturn]] void RaiseStartError(int errorNumber);
 
