@@ -852,6 +852,17 @@ int CloseCDTray(CDHandle handle)
     return 1;
 }
 
+QString CDHandleSource(CDHandle handle, bool* isImage)
+{
+    const std::shared_ptr<TDrive> drive = DriveOf(handle);
+    if (isImage)
+        *isImage = drive && drive->IsImage;
+    if (!drive)
+        return {};
+    Succeed();
+    return drive->Path;
+}
+
 QString DriveDisplayName(const CDDriveInfo& drive)
 {
     const QByteArray vendor(drive.Vendor, static_cast<qsizetype>(strnlen(drive.Vendor, sizeof drive.Vendor)));

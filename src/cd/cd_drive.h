@@ -146,6 +146,10 @@ bool CanCloseCDTray(CDHandle handle);
 int EjectCD(CDHandle handle);
 int CloseCDTray(CDHandle handle);
 
+// The device path or image file behind an open handle (empty for a bad
+// handle), and whether it is an image: what a watcher of media changes watches.
+QString CDHandleSource(CDHandle handle, bool* isImage = nullptr);
+
 // Vendor directly followed by product, at most 26 characters.
 QString DriveDisplayName(const CDDriveInfo& drive);
 

@@ -17,6 +17,8 @@ public:
     virtual void Information(const QString& text) = 0;
     virtual void Warning(const QString& text) = 0;
     virtual void Error(const QString& text) = 0;
+    // A plain box with only an OK button and no icon.
+    virtual void Message(const QString& text) { Information(text); }
 
     // A question with Yes and No buttons; defaultAnswer is the button that Enter
     // presses.

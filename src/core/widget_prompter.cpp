@@ -76,6 +76,11 @@ void TWidgetPrompter::Error(const QString& text)
     ShowBox(Owner, QMessageBox::Critical, text, QMessageBox::Ok, QMessageBox::Ok);
 }
 
+void TWidgetPrompter::Message(const QString& text)
+{
+    ShowBox(Owner, QMessageBox::NoIcon, text, QMessageBox::Ok, QMessageBox::Ok);
+}
+
 TPrompter::TAnswer TWidgetPrompter::AskYesNo(const QString& text, TAnswer defaultAnswer, TIcon icon)
 {
     const int button =

@@ -14,6 +14,7 @@ public:
     void Information(const QString& text) override;
     void Warning(const QString& text) override;
     void Error(const QString& text) override;
+    void Message(const QString& text) override;
     TAnswer AskYesNo(const QString& text, TAnswer defaultAnswer, TIcon icon) override;
     TAnswer AskYesNoCancel(const QString& text, TAnswer defaultAnswer, TIcon icon) override;
     QStringList OpenFiles(const QString& title, const QString& folder, const QString& filter,
