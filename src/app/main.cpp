@@ -1,3 +1,4 @@
+#include "app/app_icons.h"
 #include "app/display_check.h"
 #include "app/main_form.h"
 #include "cd/cd_drive.h"
@@ -7,11 +8,44 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QScreen>
+#include <QSocketNotifier>
 
+#include <csignal>
 #include <cstdio>
 #include <memory>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
+
+int TerminateSockets[2] = {-1, -1};
+
+void OnTerminate(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(TerminateSockets[1], &byte, 1);
+}
+
+// The end of the session or a kill closes the windows the normal way, so the
+// titles and the options are saved as when the user quits.
+void CloseOnTerminate(QObject* owner)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, TerminateSockets) != 0)
+        return;
+    struct sigaction action {};
+    action.sa_handler = OnTerminate;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGTERM, SIGHUP, SIGINT})
+        ::sigaction(signal, &action, nullptr);
+    auto* notifier = new QSocketNotifier(TerminateSockets[0], QSocketNotifier::Read, owner);
+    QObject::connect(notifier, &QSocketNotifier::activated, owner, [] {
+        char byte = 0;
+        [[maybe_unused]] const ssize_t read = ::read(TerminateSockets[0], &byte, 1);
+        QApplication::closeAllWindows();
+        QCoreApplication::quit();
+    });
+}
 
 const QCommandLineOption& CdImageOption()
 {
@@ -66,10 +100,13 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(ProductName());
     QApplication::setApplicationDisplayName(ProductName());
     QApplication::setApplicationVersion(VersionText());
+    QApplication::setWindowIcon(ApplicationIcon());
+    QGuiApplication::setDesktopFileName(QStringLiteral("velbrook"));
 
     TMainForm mainForm;
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         mainForm.move(screen->availableGeometry().center() - mainForm.rect().center());
+    CloseOnTerminate(&mainForm);
     mainForm.show();
     return QApplication::exec();
 }

@@ -1,28 +1,643 @@
 #include "main_form.h"
 
+#include "app/about_form.h"
+#include "app/app_icons.h"
+#include "app/edit_track_name.h"
+#include "app/media_watcher.h"
+#include "app/no_device_hint.h"
+#include "app/volume_control.h"
+#include "codecs/mp3_encode_process.h"
+#include "core/language.h"
+#include "core/program_folder.h"
+#include "core/prompter.h"
 #include "core/settings.h"
+#include "core/translate_form.h"
+#include "core/widget_prompter.h"
 #include "ui_main_form.h"
 
+#include <QActionGroup>
 #include <QCloseEvent>
+#include <QDesktopServices>
+#include <QFileInfo>
 #include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QTimer>
+#include <QToolButton>
+#include <QUrl>
 
-TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<Ui::MainForm>())
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+constexpr int TitleColumn = 1;
+constexpr int NumberRole = Qt::UserRole;
+
+// A menu text as a plain name: "&Options..." gives "Options".
+QString CommandName(const QAction* action)
+{
+    QString name = action->text();
+    name.replace(QLatin1String("&&"), QLatin1String("\x01"));
+    name.remove(QLatin1Char('&'));
+    name.replace(QLatin1Char('\x01'), QLatin1Char('&'));
+    if (name.endsWith(QLatin1String("...")))
+        name.chop(3);
+    return name.trimmed();
+}
+
+qint64 MonotonicNanoseconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<qint64>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+} // namespace
+
+TMainForm::TMainForm(TPrompter* prompter, QWidget* parent)
+    : QMainWindow(parent), ui(std::make_unique<Ui::MainForm>()),
+      OwnPrompter(prompter ? nullptr : std::make_unique<TWidgetPrompter>(this)),
+      Prompter(prompter ? *prompter : *OwnPrompter), JobCommands(Prompter),
+      MediaWatcher(new TMediaWatcher(this))
 {
     LoadSettings();
+    Mp3EncoderObject = std::make_unique<TMp3EncodeProcess>(this, Prompter);
+    // The WMA encoder object joins the MP3 one here once it exists.
+    NoAudioDisc = Playing = Paused = false;
+
     ui->setupUi(this);
+    setWindowTitle(ProductName() + QLatin1Char(' ') + VersionText());
+    QFont windowFont = font();
+    windowFont.setPointSize(8);
+    setFont(windowFont);
+    // The window's colours; the layout keeps the list and the status bar 10
+    // pixels in from the sides and the bottom.
+    setStyleSheet(QStringLiteral("#centralwidget { background-color: rgb(214, 223, 247); }"
+                                 "#ToolBar1 { background-color: rgb(228, 228, 255); }"
+                                 "#ListView1 { background-color: rgb(239, 239, 255); }"
+                                 "#StatusBar1 { background-color: rgb(220, 225, 255); }"));
+    ui->ToolBar1->setAutoFillBackground(true);
+    ui->StatusBar1->setAutoFillBackground(true);
+
     QHeaderView* header = ui->ListView1->header();
+    header->setStretchLastSection(false);
     header->resizeSection(0, 90);
     header->resizeSection(1, 230);
     header->resizeSection(2, 100);
     header->resizeSection(3, 90);
     ui->ListView1->headerItem()->setTextAlignment(2, Qt::AlignCenter);
     ui->ListView1->headerItem()->setTextAlignment(3, Qt::AlignCenter);
+    ui->ListView1->viewport()->installEventFilter(this);
+
+    StatusPanel0 = new QLabel(ui->StatusBar1);
+    StatusPanel1 = new QLabel(ui->StatusBar1);
+    StatusPanel1->setFixedWidth(0);
+    ui->StatusBar1->addWidget(StatusPanel0, 1);
+    ui->StatusBar1->addWidget(StatusPanel1);
+
+    ui->tbExtract->setIcon(ToolIcon(TToolIcon::Extract));
+    ui->tbEncode->setIcon(ToolIcon(TToolIcon::Encode));
+    ui->tbFolder->setIcon(ToolIcon(TToolIcon::Folder));
+    ui->tbRecord->setIcon(ToolIcon(TToolIcon::Record));
+    ui->tbOptions->setIcon(ToolIcon(TToolIcon::Options));
+    ui->tbExit->setIcon(ToolIcon(TToolIcon::Exit));
+    BindToolButton(ui->tbExtract, ui->ActionExtract);
+    BindToolButton(ui->tbEncode, ui->ActionWavToMp3);
+    BindToolButton(ui->tbFolder, ui->miOpenOutput);
+    BindToolButton(ui->tbRecord, ui->ActionRecord);
+    BindToolButton(ui->tbOptions, ui->ActionOptionSet);
+    BindToolButton(ui->tbExit, ui->ActionExit);
+
+    PopupMenu = new QMenu(this);
+    PopupMenu->addAction(ui->ActionExtract);
+    PopupMenu->addSeparator();
+    PopupMenu->addAction(ui->ActionSelectAll);
+    PopupMenu->addAction(ui->ActionNoSelect);
+    PopupMenu->addSeparator();
+    PopupMenu->addAction(ui->aPlay);
+    PopupMenu->addAction(ui->aPause);
+    PopupMenu->addAction(ui->aStop);
+    PopupMenu->addSeparator();
+    PopupMenu->addAction(ui->aEditTrackName);
+    connect(ui->ListView1, &QWidget::customContextMenuRequested, this, [this](const QPoint& position) {
+        UpdateActions();
+        PopupMenu->popup(ui->ListView1->viewport()->mapToGlobal(position));
+    });
+
+    connect(ui->ActionExtract, &QAction::triggered, this, &TMainForm::Extract);
+    connect(ui->ActionWavToMp3, &QAction::triggered, this,
+            [this] { Convert(TConversion::WavToMp3, ui->ActionWavToMp3); });
+    connect(ui->miMp3ToWav, &QAction::triggered, this,
+            [this] { Convert(TConversion::Mp3ToWav, ui->miMp3ToWav); });
+    connect(ui->miWavToOgg, &QAction::triggered, this,
+            [this] { Convert(TConversion::WavToOgg, ui->miWavToOgg); });
+    connect(ui->miWavToWma, &QAction::triggered, this,
+            [this] { Convert(TConversion::WavToWma, ui->miWavToWma); });
+    connect(ui->ActionExit, &QAction::triggered, this, &QWidget::close);
+    connect(ui->ActionSelectAll, &QAction::triggered, this, [this] { SelectAll(true); });
+    connect(ui->ActionNoSelect, &QAction::triggered, this, [this] { SelectAll(false); });
+    connect(ui->aEditTrackName, &QAction::triggered, this, &TMainForm::RenameTitle);
+    connect(ui->aQueryCDDB, &QAction::triggered, this, &TMainForm::QueryCDDB);
+    connect(ui->miOpenOutput, &QAction::triggered, this, &TMainForm::OpenOutputFolder);
+    connect(ui->miRefresh, &QAction::triggered, this, &TMainForm::Refresh);
+    connect(ui->miEjectCD, &QAction::triggered, this, &TMainForm::EjectDisc);
+    connect(ui->miCloseCD, &QAction::triggered, this, &TMainForm::CloseTray);
+    connect(ui->miVolumeControl, &QAction::triggered, this, &TMainForm::VolumeControl);
+    connect(ui->miHelp, &QAction::triggered, this, &TMainForm::ShowHelp);
+    connect(ui->miAbout, &QAction::triggered, this, &TMainForm::ShowAbout);
+    // The windows of these commands are still to come.
+    for (QAction* later :
+         {ui->miWavToWav, ui->ActionRecord, ui->miOggPlayer, ui->ActionOptionSet, ui->aID3Edit, ui->aPlay,
+          ui->aPause, ui->aStop, ui->miRealPlayer, ui->miWindowsMediaPlayer})
+        connect(later, &QAction::triggered, this, [this, later] { ShowNotAvailable(later); });
+    // One language at a time, shown as a choice; none is ticked before a drive opened.
+    auto* languages = new QActionGroup(this);
+    languages->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
+    for (QAction* item : ui->miLanguage->actions()) {
+        if (item->isSeparator())
+            continue;
+        languages->addAction(item);
+        connect(item, &QAction::triggered, this, [this, item] { ChooseLanguage(item); });
+    }
+
+    connect(ui->ListView1, &QTreeWidget::itemChanged, this, &TMainForm::UpdateActions);
+    connect(ui->ListView1, &QTreeWidget::itemSelectionChanged, this, &TMainForm::UpdateActions);
+    connect(ui->ListView1, &QTreeWidget::itemDoubleClicked, this, [this] {
+        if (SelectedRow())
+            RenameTitle();
+    });
+    for (QMenu* menu : {ui->File1, ui->Actions1, ui->Edit1})
+        connect(menu, &QMenu::aboutToShow, this, &TMainForm::UpdateActions);
+
+    MediaWatcher->setObjectName(QStringLiteral("MediaWatcher1"));
+    connect(MediaWatcher, &TMediaWatcher::MediaArrived, this, &TMainForm::MediaArrived);
+    connect(MediaWatcher, &TMediaWatcher::MediaRemoved, this, &TMainForm::MediaRemoved);
+    UpdateActions();
 }
 
 TMainForm::~TMainForm() = default;
 
+CDHandle TMainForm::DriveHandle() const
+{
+    return Drive.DriveHandle;
+}
+
+QString TMainForm::DriveName() const
+{
+    return Drive.DriveName;
+}
+
+TMp3EncodeProcess& TMainForm::Mp3Encoder()
+{
+    return *Mp3EncoderObject;
+}
+
+CDHandle TMainForm::OpenDrive(int position)
+{
+    TStatusText status;
+    const CDHandle handle = Drive.OpenDrive(position, &status);
+    ShowStatus(status);
+    return handle;
+}
+
+void TMainForm::UseDrive(CDHandle handle)
+{
+    Drive.DriveHandle = handle;
+    if (handle != 0)
+        HintShown = false;
+    WatchDrive();
+}
+
+bool TMainForm::HasAudioDisc()
+{
+    return Drive.HasAudioDisc();
+}
+
+void TMainForm::ReadDisc()
+{
+    if (DriveHandle() == 0)
+        return;
+    KeepListedTitles();
+    std::vector<TTrackRow> rows;
+    TStatusText status;
+    ClearRows();
+    const bool read = Drive.ReadDisc(&rows, &status);
+    SetRows(rows);
+    ShowStatus(status);
+    if (read)
+        NoAudioDisc = false;
+}
+
+std::vector<TTrackRow> TMainForm::TrackRows() const
+{
+    std::vector<TTrackRow> rows;
+    for (int i = 0; i < ui->ListView1->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* item = ui->ListView1->topLevelItem(i);
+        TTrackRow row;
+        row.Number = item->data(0, NumberRole).toInt();
+        row.Ticked = item->checkState(0) == Qt::Checked;
+        row.Title = item->text(TitleColumn);
+        row.LengthText = item->text(2);
+        row.SizeText = item->text(3);
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+QString TMainForm::StatusText() const
+{
+    return StatusPanel0->text();
+}
+
+void TMainForm::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (!Shown) {
+        Shown = true;
+        FirstShow();
+        // The first showing counts as an activation even where no window
+        // manager activates the window (a bare X server, focus rules).
+        QTimer::singleShot(0, this, &TMainForm::Activated);
+    }
+}
+
+void TMainForm::FirstShow()
+{
+    // Start-up always opens the first drive of the list, whichever the options
+    // chose, so an image named on the command line is the drive in use.
+    UseDrive(OpenDrive(0));
+    if (DriveHandle() == 0)
+        return;
+    if (HasAudioDisc())
+        ReadDisc();
+    else
+        NoAudioDisc = true;
+    SavedStatusText = StatusText();
+    TickLanguageItem(AppSettings().Language);
+    if (!IsEnglish(AppSettings().Language)) {
+        TranslateForm(this, AppSettings().Language);
+        ShowStatus(CurrentStatus);
+    }
+}
+
+void TMainForm::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    // Activation runs once the event is done, so a window it shows does not
+    // open inside the activation itself.
+    if (event->type() == QEvent::ActivationChange && Shown && isActiveWindow())
+        QTimer::singleShot(0, this, &TMainForm::Activated);
+}
+
+void TMainForm::Activated()
+{
+    if (!isVisible() || ShutDownDone)
+        return;
+    if (DriveHandle() == 0) {
+        // Closing the hint activates this window again: show it once for as
+        // long as the drive is missing.
+        if (!HintShown) {
+            HintShown = true;
+            TfrmNoDeviceHint hint(this);
+            hint.exec();
+        }
+        return;
+    }
+    if (NoAudioDisc)
+        ShowStatus(TStatusText::Message(RES_Check_CDRom));
+}
+
 void TMainForm::closeEvent(QCloseEvent* event)
 {
-    SaveSettings();
+    ShutDown();
     event->accept();
+}
+
+void TMainForm::ShutDown()
+{
+    if (ShutDownDone)
+        return;
+    ShutDownDone = true;
+    if (Mp3EncoderObject->ProcessActive())
+        Mp3EncoderObject->Stop();
+    // The WMA encoder is stopped here the same way once it exists.
+    MediaWatcher->Watch(QString(), false);
+    KeepListedTitles();
+    if (DriveHandle() != 0 && !Drive.CloseDrive())
+        Prompter.Error(Translate(RES_Close_CD_Error));
+    // CD playback is stopped here once it exists.
+    SaveSettings();
+}
+
+bool TMainForm::event(QEvent* event)
+{
+    // Status tips have no place here: status panel 0 belongs to the program's
+    // own texts, and a main-window status bar must not be made for them.
+    if (event->type() == QEvent::StatusTip)
+        return true;
+    return QMainWindow::event(event);
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == ui->ListView1->viewport()) {
+        if (event->type() == QEvent::MouseButtonPress) {
+            const auto* mouse = static_cast<QMouseEvent*>(event);
+            if (mouse->button() == Qt::LeftButton && (mouse->modifiers() & Qt::ControlModifier)) {
+                // Ctrl+click ticks or unticks a row (a plain click on the box
+                // does the same); the row becomes the selected one.
+                if (QTreeWidgetItem* item = ui->ListView1->itemAt(mouse->position().toPoint())) {
+                    ui->ListView1->setCurrentItem(item);
+                    item->setCheckState(0, item->checkState(0) == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+                }
+                return true;
+            }
+        } else if (event->type() == QEvent::Paint && !StartupTraced &&
+                   ui->ListView1->topLevelItemCount() > 0 &&
+                   qEnvironmentVariableIntValue("VELBROOK_TRACE_STARTUP")) {
+            StartupTraced = true;
+            // Printed once the paint that is starting has reached the screen.
+            QTimer::singleShot(0, this, [this] {
+                std::printf("velbrook: first paint with %d rows at monotonic %lld ns\n",
+                            ui->ListView1->topLevelItemCount(),
+                            static_cast<long long>(MonotonicNanoseconds()));
+                std::fflush(stdout);
+            });
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TMainForm::ShowStatus(const TStatusText& status)
+{
+    CurrentStatus = status;
+    StatusPanel0->setText(status.Text());
+}
+
+void TMainForm::SetRows(const std::vector<TTrackRow>& rows)
+{
+    QTreeWidget* list = ui->ListView1;
+    const QSignalBlocker blocker(list);
+    list->clear();
+    for (const TTrackRow& row : rows) {
+        auto* item = new QTreeWidgetItem(list);
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable |
+                       Qt::ItemNeverHasChildren);
+        item->setData(0, NumberRole, row.Number);
+        item->setText(0, QString::number(row.Number));
+        item->setCheckState(0, row.Ticked ? Qt::Checked : Qt::Unchecked);
+        item->setText(TitleColumn, row.Title);
+        item->setText(2, row.LengthText);
+        item->setText(3, row.SizeText);
+        item->setTextAlignment(2, Qt::AlignCenter);
+        item->setTextAlignment(3, Qt::AlignCenter);
+    }
+    UpdateActions();
+}
+
+void TMainForm::ClearRows()
+{
+    SetRows({});
+}
+
+QTreeWidgetItem* TMainForm::SelectedRow() const
+{
+    const QList<QTreeWidgetItem*> selected = ui->ListView1->selectedItems();
+    return selected.isEmpty() ? nullptr : selected.front();
+}
+
+void TMainForm::UpdateActions()
+{
+    const std::vector<TTrackRow> rows = TrackRows();
+    const bool anyTicked =
+        std::any_of(rows.begin(), rows.end(), [](const TTrackRow& row) { return row.Ticked; });
+    const bool selected = SelectedRow() != nullptr;
+    ui->ActionExtract->setEnabled(anyTicked);
+    ui->aQueryCDDB->setEnabled(!rows.empty());
+    ui->aEditTrackName->setEnabled(selected);
+    ui->aPlay->setEnabled(selected);
+    ui->aPause->setEnabled(Playing && !Paused);
+    ui->aStop->setEnabled(Playing);
+}
+
+void TMainForm::BindToolButton(QToolButton* button, QAction* action)
+{
+    // The button keeps its own caption (the language files name it apart from
+    // the menu item) and follows the action's hint and enabled state.
+    button->setToolTip(action->toolTip());
+    button->setEnabled(action->isEnabled());
+    connect(action, &QAction::changed, button, [button, action] { button->setEnabled(action->isEnabled()); });
+    connect(button, &QToolButton::clicked, action, &QAction::trigger);
+}
+
+void TMainForm::TickLanguageItem(const QString& language)
+{
+    for (QAction* item : ui->miLanguage->actions()) {
+        if (!item->isSeparator())
+            item->setChecked(item->objectName().mid(2).compare(language, Qt::CaseInsensitive) == 0);
+    }
+}
+
+void TMainForm::WatchDrive()
+{
+    bool isImage = false;
+    const QString source = DriveHandle() != 0 ? CDHandleSource(DriveHandle(), &isImage) : QString();
+    MediaWatcher->Watch(source, isImage);
+}
+
+void TMainForm::ShowNotAvailable(QAction* action)
+{
+    // Until the command's window exists; not a message of the finished program,
+    // so it has no translation.
+    ShowStatus(TStatusText::Plain(CommandName(action) + QStringLiteral(": not available yet")));
+}
+
+void TMainForm::KeepListedTitles()
+{
+    // The titles typed for a disc stay in the cache when the list is read anew
+    // or emptied, not only at shut-down.
+    Drive.SaveTitles(TrackRows());
+}
+
+void TMainForm::Extract()
+{
+    // CD playback, once it exists, is stopped by the callback.
+    const std::optional<TJobRequest> request = JobCommands.Extract(DriveHandle(), TrackRows());
+    if (request)
+        OpenJobWindow(*request);
+}
+
+void TMainForm::Convert(TConversion conversion, QAction* action)
+{
+    const std::optional<TJobRequest> request = JobCommands.Convert(conversion, CommandName(action));
+    if (request)
+        OpenJobWindow(*request);
+}
+
+void TMainForm::OpenJobWindow(const TJobRequest& request)
+{
+    emit JobRequested(request);
+    // The job window comes with the job engine: created here with this window as
+    // owner, request.Kind, request.Drive and request.WorkList, shown modally and
+    // freed when it closes. Until then the status bar says so.
+    QAction* command = request.Kind == ExtractJobKind                            ? ui->ActionExtract
+                       : request.Kind == static_cast<int>(TConversion::WavToMp3) ? ui->ActionWavToMp3
+                       : request.Kind == static_cast<int>(TConversion::Mp3ToWav) ? ui->miMp3ToWav
+                       : request.Kind == static_cast<int>(TConversion::WavToOgg) ? ui->miWavToOgg
+                                                                                 : ui->miWavToWma;
+    ShowNotAvailable(command);
+}
+
+void TMainForm::SelectAll(bool ticked)
+{
+    QTreeWidget* list = ui->ListView1;
+    {
+        const QSignalBlocker blocker(list);
+        for (int i = 0; i < list->topLevelItemCount(); ++i)
+            list->topLevelItem(i)->setCheckState(0, ticked ? Qt::Checked : Qt::Unchecked);
+    }
+    list->viewport()->update();
+    UpdateActions();
+}
+
+void TMainForm::RenameTitle()
+{
+    QTreeWidgetItem* row = SelectedRow();
+    if (!row)
+        return;
+    TfrmEditTrackName dialog(this);
+    dialog.SetTitle(row->text(TitleColumn));
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    if (QTreeWidgetItem* selected = SelectedRow())
+        selected->setText(TitleColumn, dialog.Title());
+}
+
+void TMainForm::Refresh()
+{
+    if (HasAudioDisc()) {
+        ReadDisc();
+        if (CurrentStatus.IsMessage(RES_Check_CDRom))
+            ShowStatus(TStatusText::Plain(DriveName()));
+        return;
+    }
+    KeepListedTitles();
+    ClearRows();
+    Drive.ForgetListedDisc();
+    ShowStatus(TStatusText::Message(RES_Check_CDRom));
+}
+
+void TMainForm::EjectDisc()
+{
+    // Tray errors are not the user's business: an image has no tray, and a
+    // drive that refuses simply stays as it is.
+    if (DriveHandle() != 0 && CanEjectCD(DriveHandle()))
+        ::EjectCD(DriveHandle());
+}
+
+void TMainForm::CloseTray()
+{
+    if (DriveHandle() != 0 && CanCloseCDTray(DriveHandle()))
+        ::CloseCDTray(DriveHandle());
+}
+
+void TMainForm::OpenOutputFolder()
+{
+    const QString folder = AppSettings().OutputFolder;
+    if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
+        Prompter.Error(folder + QLatin1Char(',') + Translate(RES_Directory_Not_Exist));
+        return;
+    }
+    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+}
+
+void TMainForm::VolumeControl()
+{
+    if (!StartVolumeControl())
+        ShowStatus(TStatusText::Plain(
+            QStringLiteral("No volume control found (pavucontrol, pwvucontrol, GNOME or KDE settings)")));
+}
+
+void TMainForm::QueryCDDB()
+{
+    CDTOC toc{};
+    if (DriveHandle() == 0 || ReadTOC(DriveHandle(), &toc) != 1) {
+        Prompter.Error(Translate(RES_ReadTocError));
+        return;
+    }
+    ShowNotAvailable(ui->aQueryCDDB);
+}
+
+void TMainForm::ChooseLanguage(QAction* item)
+{
+    const QString language = item->objectName().mid(2);
+    const QString path = LanguageFilePath(language);
+    if (path.isEmpty()) {
+        // The item ticked itself when clicked; the language stays as it was.
+        TickLanguageItem(AppSettings().Language);
+        Prompter.Message(ProgramFile(LanguageFileName(language)) + QStringLiteral(" can not be found."));
+        return;
+    }
+    AppSettings().Language = language;
+    TickLanguageItem(language);
+    TranslateForm(this, language);
+    // Status texts are not window texts: show the current one in the new language.
+    ShowStatus(CurrentStatus);
+}
+
+void TMainForm::ShowHelp()
+{
+    const QString help = FindDataFile(QStringLiteral("velbrook-help.html"));
+    if (help.isEmpty()) {
+        ShowStatus(TStatusText::Plain(QStringLiteral("The help page velbrook-help.html is missing")));
+        return;
+    }
+    QDesktopServices::openUrl(QUrl::fromLocalFile(help));
+}
+
+void TMainForm::ShowAbout()
+{
+    TfrmAbout about(this);
+    about.exec();
+}
+
+void TMainForm::MediaArrived()
+{
+    if (DriveHandle() == 0)
+        return;
+    bool isImage = false;
+    CDHandleSource(DriveHandle(), &isImage);
+    if (isImage) {
+        // A disc image that came back may hold another disc: the drive reads it
+        // afresh only when opened again.
+        KeepListedTitles();
+        ClearRows();
+        Drive.ForgetListedDisc();
+        TStatusText status;
+        Drive.ReopenDrive(&status);
+        ShowStatus(status);
+        if (DriveHandle() == 0) {
+            MediaWatcher->Watch(QString(), false);
+            return;
+        }
+    }
+    // A data disc is no disc to list.
+    if (HasAudioDisc()) {
+        ReadDisc();
+        return;
+    }
+    KeepListedTitles();
+    ClearRows();
+    Drive.ForgetListedDisc();
+    ShowStatus(TStatusText::Message(RES_Check_CDRom));
+}
+
+void TMainForm::MediaRemoved()
+{
+    KeepListedTitles();
+    ClearRows();
+    Drive.ForgetListedDisc();
+    ShowStatus(TStatusText::Message(RES_Check_CDRom));
 }

@@ -1,7 +1,11 @@
 #include "app/display_check.h"
+#include "cd/cd_drive.h"
+
+#include "app_test_support.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 namespace {
@@ -76,4 +80,32 @@ TEST(DisplayProblem, TrustsAnExplicitPlatformAndChecksX11AndWaylandSockets)
     qunsetenv("DISPLAY");
     qputenv("WAYLAND_DISPLAY", "wayland-77");
     EXPECT_TRUE(DisplayProblem().contains("wayland-77"));
+}
+
+TEST(Startup, TheProgramListsTheDiscAndSavesItsFilesWhenTerminated)
+{
+    TAppTest test;
+    const QString cue = test.UseDemoDisc();
+    SetCDImages({});
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("VELBROOK_HOME", test.Home.Path());
+    environment.insert("VELBROOK_TRACE_STARTUP", "1");
+    QProcess program;
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(VELBROOK_EXECUTABLE), {"--cd-image", cue});
+    ASSERT_TRUE(program.waitForStarted(10000));
+    QByteArray output;
+    while (!output.contains("\n") && program.waitForReadyRead(20000))
+        output += program.readAllStandardOutput();
+    EXPECT_TRUE(QRegularExpression("^velbrook: first paint with 4 rows at monotonic \\d+ ns\n")
+                    .match(QString::fromLatin1(output))
+                    .hasMatch())
+        << output.toStdString();
+    program.terminate();
+    ASSERT_TRUE(program.waitForFinished(20000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0);
+    EXPECT_TRUE(test.Home.Read("options.ini").contains("[CommonOptions]"));
+    EXPECT_TRUE(test.Home.Read("cdinfo.dat").contains("1=Track01"));
 }

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "app/status_text.h"
+#include "app/track_rows.h"
+#include "cd/cd_drive.h"
+
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+// The main window's drive and the disc in it: opening the drive, reading the
+// disc into track rows, and keeping the titles of the disc at shut-down.
+//
+// Threads: user-interface thread only.
+class TDriveSession {
+public:
+    TDriveSession() = default;
+    ~TDriveSession();
+    TDriveSession(const TDriveSession&) = delete;
+    TDriveSession& operator=(const TDriveSession&) = delete;
+
+    // The open drive, 0 when none is open, and its display name.
+    CDHandle DriveHandle = 0;
+    QString DriveName;
+
+    // Lists the drives and opens the one at position (counted from 0). Returns
+    // the handle, 0 on failure; status receives what the status bar shows.
+    CDHandle OpenDrive(int position, TStatusText* status);
+
+    // Whether the drive holds a disc with audio tracks.
+    bool HasAudioDisc() const;
+
+    // Loads the disc's cached album data and titles, reads its table of contents
+    // and fills rows. False when the table cannot be read (rows stay empty);
+    // nothing happens without an open drive.
+    bool ReadDisc(std::vector<TTrackRow>* rows, TStatusText* status);
+
+    // The identity of the disc the last ReadDisc listed; empty when none.
+    QString ListedDiscId() const;
+    // The list no longer shows a disc (it was ejected or the list was emptied).
+    void ForgetListedDisc();
+
+    // Keeps the titles of the listed disc in the disc cache under that disc's
+    // identity (each row's title in the slot of its track number), even when
+    // another disc is in the drive by now. An empty list writes nothing, so a
+    // disc that is not listed keeps its cached titles. False only when the
+    // cache could not be written.
+    bool SaveTitles(const std::vector<TTrackRow>& rows);
+
+    // Opens the drive at the position of the last OpenDrive afresh, for a disc
+    // image whose files have changed. The old handle is closed first.
+    CDHandle ReopenDrive(TStatusText* status);
+
+    // Closes the drive; false when it could not be closed. The handle is 0
+    // afterwards either way.
+    bool CloseDrive();
+
+private:
+    QString ListedDisc;
+    int Position = 0;
+};

@@ -1,0 +1,125 @@
+#include "job_commands.h"
+
+#include "core/disc_info.h"
+#include "core/helpers.h"
+#include "core/language.h"
+#include "core/prompter.h"
+#include "core/settings.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSet>
+
+namespace {
+
+bool OutputFolderExists(const QString& folder)
+{
+    return !folder.isEmpty() && QFileInfo(folder).isDir();
+}
+
+} // namespace
+
+TJobCommands::TJobCommands(TPrompter& prompter) : Prompter(prompter)
+{
+}
+
+std::optional<TJobRequest> TJobCommands::Extract(CDHandle drive, const std::vector<TTrackRow>& rows,
+                                                 const std::function<void()>& stopPlayback)
+{
+    if (drive == 0) {
+        Prompter.Information(Translate(RES_Get_CDHandle));
+        return std::nullopt;
+    }
+    if (std::none_of(rows.begin(), rows.end(), [](const TTrackRow& row) { return row.Ticked; })) {
+        Prompter.Information(Translate(RES_Select_Track));
+        return std::nullopt;
+    }
+    if (!EnsureOutputFolder())
+        return std::nullopt;
+    if (stopPlayback)
+        stopPlayback();
+    // A negative length from a hand-edited options.ini extracts nothing just the
+    // same, so it gets the same answer as 0.
+    if (AppSettings().EnableRipTime && AppSettings().RipTime <= 0) {
+        Prompter.Information(Translate(RES_Select_0));
+        return std::nullopt;
+    }
+    TJobRequest request{ExtractJobKind, drive, ExtractionWorkList(rows)};
+    if (!CheckOutputFolder())
+        return std::nullopt;
+    return request;
+}
+
+std::optional<TJobRequest> TJobCommands::Convert(TConversion conversion, const QString& title)
+{
+    const QStringList files = Prompter.OpenFiles(title, StartFolder(), FileFilter(conversion), true);
+    if (files.isEmpty())
+        return std::nullopt;
+    LastFolder = QFileInfo(files.front()).absolutePath();
+    if (!CheckOutputFolder())
+        return std::nullopt;
+    return TJobRequest{static_cast<int>(conversion), 0, files};
+}
+
+QStringList TJobCommands::ExtractionWorkList(const std::vector<TTrackRow>& rows)
+{
+    QStringList items;
+    QSet<QString> taken;
+    for (const TTrackRow& row : rows) {
+        if (!row.Ticked)
+            continue;
+        QString title = CleanFileName(row.Title);
+        // An empty title would make a hidden ".wav" file that nobody finds.
+        if (title.trimmed().isEmpty())
+            title = DefaultTrackTitle(row.Number);
+        const QString base = title;
+        for (int n = 2; taken.contains(title); ++n)
+            title = base + QStringLiteral(" (%1)").arg(n);
+        taken.insert(title);
+        items.append(FormatTwoDigits(row.Number) + title);
+    }
+    return items;
+}
+
+QString TJobCommands::FileFilter(TConversion conversion)
+{
+    if (conversion == TConversion::Mp3ToWav)
+        return QStringLiteral("MP3 file(*.mp3);; Any file(*)");
+    return QStringLiteral("Sound file(*.wav);; Any file(*)");
+}
+
+bool TJobCommands::CheckOutputFolder()
+{
+    if (OutputFolderExists(AppSettings().OutputFolder))
+        return true;
+    Prompter.Information(Translate(RES_Directory_Not_Exist) + Translate(RES_Check_Output));
+    return false;
+}
+
+QString TJobCommands::StartFolder() const
+{
+    if (!LastFolder.isEmpty() && QFileInfo(LastFolder).isDir())
+        return LastFolder;
+    const QString output = AppSettings().OutputFolder;
+    return OutputFolderExists(output) ? output : QString();
+}
+
+bool TJobCommands::EnsureOutputFolder()
+{
+    const QString folder = AppSettings().OutputFolder;
+    // An empty setting names no folder to create; the check below says so.
+    if (folder.isEmpty() || OutputFolderExists(folder))
+        return true;
+    // A message box breaks lines at "\n"; a carriage return would show as a glyph.
+    const QString question = folder + QLatin1Char(',') + Translate(RES_Directory_Not_Exist) +
+                             QLatin1Char('\n') + Translate(RES_Create_Directory);
+    if (Prompter.AskYesNo(question, TPrompter::TAnswer::Yes, TPrompter::TIcon::Information) !=
+        TPrompter::TAnswer::Yes)
+        return false;
+    // The user asked for the folder: create the folders above it too.
+    if (!QDir().mkpath(folder) || !OutputFolderExists(folder)) {
+        Prompter.Error(QStringLiteral("Cannot create ") + folder);
+        return false;
+    }
+    return true;
+}
