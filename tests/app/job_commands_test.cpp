@@ -184,10 +184,3 @@ TEST_F(JobCommandsTest, TheFileDialogOpensWhereFilesWereLastChosen)
     ASSERT_TRUE(Commands.Convert(TConversion::WavToMp3, "WAV to MP3"));
     EXPECT_EQ(Commands.StartFolder(), music);
 }
-
-TEST(ConversionFilter, OffersTheSourceTypeFirstAndAnyFileSecond)
-{
-    EXPECT_EQ(TJobCommands::FileFilter(TConversion::Mp3ToWav), "MP3 file(*.mp3);; Any file(*)");
-    for (TConversion conversion : {TConversion::WavToMp3, TConversion::WavToOgg, TConversion::WavToWma})
-        EXPECT_EQ(TJobCommands::FileFilter(conversion), "Sound file(*.wav);; Any file(*)");
-}

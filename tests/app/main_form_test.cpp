@@ -463,10 +463,11 @@ TEST(MainForm, NumbersOutOfRangeInTheOptionsFileAreKept)
 {
     TAppTest test;
     test.UseDemoDisc();
-    const QByteArray options = "[CommonOptions]\nOutputFormat=9\nNormalizePercent=500\nRipTime=-5\n"
-                               "[Mp3Options]\nBitRate=-1\nMaxBitRate=99999\nMpegQuality=7\nVBRQuality=40\n"
-                               "StereoMode=12\n[OggOptions]\nCompressPosition=3\nMaxBitRate=77\n"
-                               "[WMAOptions]\nBitRate=99\n[CDOptions]\nIndex=42\n";
+    const QByteArray options =
+        "[CommonOptions]\nOutputFormat=9\nNormalizePercent=500\nRipTime=-5\n"
+        "[Mp3Options]\nBitRate=-1\nMaxBitRate=99999\nMpegQuality=7\nVBRQuality=40\n"
+        "StereoMode=12\n[OggOptions]\nCompressPosition=3\nMaxBitRate=77\nNomalBitRate=-2\nMinBitRate=15\n"
+        "[WMAOptions]\nBitRate=99\n[CDOptions]\nIndex=42\n";
     test.Home.Write("options.ini", options);
     {
         TScriptedPrompter prompter;
@@ -482,6 +483,8 @@ TEST(MainForm, NumbersOutOfRangeInTheOptionsFileAreKept)
     EXPECT_EQ(saved.ReadInteger("Mp3Options", "MaxBitRate", 0), 99999);
     EXPECT_EQ(saved.ReadInteger("Mp3Options", "StereoMode", 0), 12);
     EXPECT_EQ(saved.ReadInteger("OggOptions", "CompressPosition", 0), 30);
+    EXPECT_EQ(saved.ReadInteger("OggOptions", "NomalBitRate", 0), -2);
+    EXPECT_EQ(saved.ReadInteger("OggOptions", "MinBitRate", 0), 15);
     EXPECT_EQ(saved.ReadInteger("WMAOptions", "BitRate", 0), 99);
     EXPECT_EQ(saved.ReadInteger("CDOptions", "Index", 0), 42);
 }
