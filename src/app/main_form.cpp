@@ -466,27 +466,22 @@ void TMainForm::Extract()
     // CD playback, once it exists, is stopped by the callback.
     const std::optional<TJobRequest> request = JobCommands.Extract(DriveHandle(), TrackRows());
     if (request)
-        OpenJobWindow(*request);
+        OpenJobWindow(*request, ui->ActionExtract);
 }
 
 void TMainForm::Convert(TConversion conversion, QAction* action)
 {
     const std::optional<TJobRequest> request = JobCommands.Convert(conversion, CommandName(action));
     if (request)
-        OpenJobWindow(*request);
+        OpenJobWindow(*request, action);
 }
 
-void TMainForm::OpenJobWindow(const TJobRequest& request)
+void TMainForm::OpenJobWindow(const TJobRequest& request, QAction* command)
 {
     emit JobRequested(request);
     // The job window comes with the job engine: created here with this window as
     // owner, request.Kind, request.Drive and request.WorkList, shown modally and
     // freed when it closes. Until then the status bar says so.
-    QAction* command = request.Kind == ExtractJobKind                            ? ui->ActionExtract
-                       : request.Kind == static_cast<int>(TConversion::WavToMp3) ? ui->ActionWavToMp3
-                       : request.Kind == static_cast<int>(TConversion::Mp3ToWav) ? ui->miMp3ToWav
-                       : request.Kind == static_cast<int>(TConversion::WavToOgg) ? ui->miWavToOgg
-                                                                                 : ui->miWavToWma;
     ShowNotAvailable(command);
 }
 

@@ -90,7 +90,8 @@ private:
 
     void Extract();
     void Convert(TConversion conversion, QAction* action);
-    void OpenJobWindow(const TJobRequest& request);
+    // Runs the job in the job window; command is the menu item that made it.
+    void OpenJobWindow(const TJobRequest& request, QAction* command);
     void SelectAll(bool ticked);
     void RenameTitle();
     void Refresh();
