@@ -7,6 +7,7 @@
 #include "app/no_device_hint.h"
 #include "app/volume_control.h"
 #include "codecs/mp3_encode_process.h"
+#include "codecs/wma_encode_process.h"
 #include "core/language.h"
 #include "core/program_folder.h"
 #include "core/prompter.h"
@@ -64,7 +65,7 @@ TMainForm::TMainForm(TPrompter* prompter, QWidget* parent)
 {
     LoadSettings();
     Mp3EncoderObject = std::make_unique<TMp3EncodeProcess>(this, Prompter);
-    // The WMA encoder object joins the MP3 one here once it exists.
+    WmaEncoderObject = std::make_unique<TWMAEncodeProcess>(this, Prompter);
     NoAudioDisc = Playing = Paused = false;
 
     ui->setupUi(this);
@@ -192,6 +193,11 @@ QString TMainForm::DriveName() const
 TMp3EncodeProcess& TMainForm::Mp3Encoder()
 {
     return *Mp3EncoderObject;
+}
+
+TWMAEncodeProcess& TMainForm::WmaEncoder()
+{
+    return *WmaEncoderObject;
 }
 
 CDHandle TMainForm::OpenDrive(int position)
@@ -322,7 +328,8 @@ void TMainForm::ShutDown()
     ShutDownDone = true;
     if (Mp3EncoderObject->ProcessActive())
         Mp3EncoderObject->Stop();
-    // The WMA encoder is stopped here the same way once it exists.
+    if (WmaEncoderObject->ProcessActive())
+        WmaEncoderObject->Stop();
     MediaWatcher->Watch(QString(), false);
     KeepListedTitles();
     if (DriveHandle() != 0 && !Drive.CloseDrive())

@@ -20,6 +20,7 @@ class QToolButton;
 class QTreeWidgetItem;
 class TMediaWatcher;
 class TMp3EncodeProcess;
+class TWMAEncodeProcess;
 class TPrompter;
 
 // The program's main window: it opens the CD drive, lists the disc's tracks and
@@ -62,6 +63,7 @@ public:
 
     // The MP3 encoder that every job of this run uses.
     TMp3EncodeProcess& Mp3Encoder();
+    TWMAEncodeProcess& WmaEncoder();
 
 signals:
     // A command has made a job and hands it to the job window.
@@ -111,6 +113,7 @@ private:
     std::unique_ptr<TPrompter> OwnPrompter;
     TPrompter& Prompter;
     std::unique_ptr<TMp3EncodeProcess> Mp3EncoderObject;
+    std::unique_ptr<TWMAEncodeProcess> WmaEncoderObject;
     TDriveSession Drive;
     TJobCommands JobCommands;
     TMediaWatcher* MediaWatcher;
