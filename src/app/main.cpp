@@ -2,6 +2,7 @@
 #include "app/display_check.h"
 #include "app/main_form.h"
 #include "cd/cd_drive.h"
+#include "codecs/vorbis_library.h"
 #include "core/prompter.h"
 
 #include <QApplication>
@@ -102,6 +103,7 @@ int main(int argc, char* argv[])
     QApplication::setApplicationVersion(VersionText());
     QApplication::setWindowIcon(ApplicationIcon());
     QGuiApplication::setDesktopFileName(QStringLiteral("velbrook"));
+    const TVorbisLibraries vorbisLibraries;
 
     TMainForm mainForm;
     if (const QScreen* screen = QGuiApplication::primaryScreen())
