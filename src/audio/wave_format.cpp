@@ -10,22 +10,8 @@ namespace {
 // The hunt for "RIFF" and "WAVE" slides one byte at a time (so a file with a
 // few bytes in front of its RIFF header still opens); it gives up here.
 constexpr qint64 HuntLimit = 8192;
-// A stream of nothing but tiny chunks must not keep the scan busy for long.
-constexpr int MaxChunks = 4096;
 // The fmt chunk fields we use end at byte 22 + 4 x 32; more is never needed.
 constexpr int FmtBufferSize = 256;
-
-// Each byte matches when equal or when it differs by exactly 32, so lower-case
-// identifiers are accepted.
-bool IdMatches(const char* got, const char* want)
-{
-    for (int i = 0; i < 4; ++i) {
-        const int d = static_cast<unsigned char>(got[i]) - static_cast<unsigned char>(want[i]);
-        if (d != 0 && d != 32 && d != -32)
-            return false;
-    }
-    return true;
-}
 
 bool LooksLikeId(const char* id)
 {
@@ -60,22 +46,6 @@ bool SeekTo(QIODevice& stream, qint64 offset)
 bool IdAt(QIODevice& stream, qint64 offset, char* id)
 {
     return SeekTo(stream, offset) && ReadExact(stream, id, 4);
-}
-
-// Where the chunk after a body of size bytes starts. RIFF pads odd chunks to an
-// even length; some writers forget the pad byte, which we notice when only the
-// unpadded position holds something that looks like a chunk identifier.
-qint64 NextChunk(QIODevice& stream, qint64 body, quint32 size)
-{
-    const qint64 next = body + size;
-    if ((size & 1) == 0)
-        return next;
-    char id[4];
-    if (IdAt(stream, next + 1, id) && LooksLikeId(id))
-        return next + 1;
-    if (IdAt(stream, next, id) && LooksLikeId(id))
-        return next;
-    return next + 1;
 }
 
 quint16 U16(const unsigned char* p)
@@ -137,14 +107,23 @@ TWavType ReadFormat(TWavHeader& h, const unsigned char* body, int length)
 
 } // namespace
 
-TWavHeader ScanWavHeader(QIODevice& stream)
+bool WavIdMatches(const char* got, const char* want)
 {
-    TWavHeader h;
+    for (int i = 0; i < 4; ++i) {
+        const int d = static_cast<unsigned char>(got[i]) - static_cast<unsigned char>(want[i]);
+        if (d != 0 && d != 32 && d != -32)
+            return false;
+    }
+    return true;
+}
+
+qint64 FindFirstWavChunk(QIODevice& stream, qint64* riffOffset)
+{
     if (!stream.seek(0))
-        return h;
+        return -1;
     char window[4];
     if (!ReadExact(stream, window, 4))
-        return h;
+        return -1;
     qint64 offset = 4;
     auto slide = [&]() {
         if (offset >= HuntLimit)
@@ -155,32 +134,67 @@ TWavHeader ScanWavHeader(QIODevice& stream)
         ++offset;
         return true;
     };
-    while (!IdMatches(window, "RIFF")) {
+    while (!WavIdMatches(window, "RIFF")) {
         if (!slide())
-            return h;
+            return -1;
     }
-    h.RiffOffset = offset - 4;
+    if (riffOffset)
+        *riffOffset = offset - 4;
     // The RIFF size is not used: writers that stream leave it wrong.
     if (!ReadExact(stream, window, 4))
-        return h;
+        return -1;
     offset += 4;
-    while (!IdMatches(window, "WAVE")) {
+    while (!WavIdMatches(window, "WAVE")) {
         if (!slide())
-            return h;
+            return -1;
     }
+    return offset;
+}
 
+bool ReadWavChunk(QIODevice& stream, qint64 offset, TWavChunk& chunk)
+{
+    unsigned char header[8];
+    if (!SeekTo(stream, offset) || !ReadExact(stream, header, 8))
+        return false;
+    std::memcpy(chunk.Id, header, 4);
+    chunk.Size = U32(header + 4);
+    chunk.Offset = offset;
+    return true;
+}
+
+// RIFF pads odd chunks to an even length; some writers forget the pad byte,
+// which we notice when only the unpadded position holds something that looks
+// like a chunk identifier.
+qint64 NextWavChunk(QIODevice& stream, const TWavChunk& chunk)
+{
+    const qint64 next = chunk.Body() + chunk.Size;
+    if ((chunk.Size & 1) == 0)
+        return next;
+    char id[4];
+    if (IdAt(stream, next + 1, id) && LooksLikeId(id))
+        return next + 1;
+    if (IdAt(stream, next, id) && LooksLikeId(id))
+        return next;
+    return next + 1;
+}
+
+TWavHeader ScanWavHeader(QIODevice& stream)
+{
+    TWavHeader h;
+    qint64 offset = FindFirstWavChunk(stream, &h.RiffOffset);
+    if (offset < 0) {
+        h.RiffOffset = -1;
+        return h;
+    }
     enum class TState { Fmt, Fact, Data };
     TState state = TState::Fmt;
     TWavType type = wtUnsupported;
-    qint64 chunk = offset;
-    for (int count = 0; count < MaxChunks; ++count) {
-        unsigned char header[8];
-        if (!SeekTo(stream, chunk) || !ReadExact(stream, header, 8))
+    for (int count = 0; count < MaxWavChunks; ++count) {
+        TWavChunk chunk;
+        if (!ReadWavChunk(stream, offset, chunk))
             return h;
-        const char* id = reinterpret_cast<const char*>(header);
-        const quint32 size = U32(header + 4);
-        const qint64 body = chunk + 8;
-        if (state == TState::Fmt && IdMatches(id, "fmt ")) {
+        const quint32 size = chunk.Size;
+        if (state == TState::Fmt && WavIdMatches(chunk.Id, "fmt ")) {
             unsigned char fmt[FmtBufferSize];
             const int length = static_cast<int>(qMin<quint32>(size, FmtBufferSize));
             if (!ReadExact(stream, fmt, length))
@@ -190,24 +204,24 @@ TWavHeader ScanWavHeader(QIODevice& stream)
             if (type == wtUnsupported)
                 return h;
             state = type == wtPCM ? TState::Data : TState::Fact;
-        } else if (state == TState::Fact && IdMatches(id, "fact")) {
+        } else if (state == TState::Fact && WavIdMatches(chunk.Id, "fact")) {
             unsigned char frames[4];
             if (size >= 4 && ReadExact(stream, frames, 4)) {
                 h.HasFact = true;
                 h.FactFrames = U32(frames);
-                h.FactValueOffset = body;
+                h.FactValueOffset = chunk.Body();
             }
             state = TState::Data;
-        } else if (state != TState::Fmt && IdMatches(id, "data")) {
+        } else if (state != TState::Fmt && WavIdMatches(chunk.Id, "data")) {
             // Compressed data without a fact chunk is read as well: streaming
             // writers leave it out, and the frame count follows from the data.
             h.DataSize = size;
-            h.DataSizeOffset = chunk + 4;
-            h.DataOffset = body;
+            h.DataSizeOffset = chunk.Offset + 4;
+            h.DataOffset = chunk.Body();
             h.WavType = type;
             return h;
         }
-        chunk = NextChunk(stream, body, size);
+        offset = NextWavChunk(stream, chunk);
     }
     return h;
 }

@@ -54,6 +54,28 @@ struct TWavHeader {
 // unspecified position.
 TWavHeader ScanWavHeader(QIODevice& stream);
 
+// The chunks of a RIFF/WAVE stream, for readers that need more than the scan
+// above. Identifiers match in either case ("fmt " or "FMT ").
+inline constexpr int MaxWavChunks = 4096; // a walk gives up after this many
+
+struct TWavChunk {
+    char Id[4] = {};
+    quint32 Size = 0;
+    qint64 Offset = 0; // stream offset of the identifier
+    qint64 Body() const { return Offset + 8; }
+};
+
+bool WavIdMatches(const char* got, const char* want);
+// Finds "RIFF" and then "WAVE" within the first 8 KB and returns the offset of
+// the first chunk, or -1; riffOffset receives where "RIFF" starts.
+qint64 FindFirstWavChunk(QIODevice& stream, qint64* riffOffset = nullptr);
+// Reads the identifier and size of the chunk at offset; false at the end of
+// the stream. Leaves the stream at the chunk's body.
+bool ReadWavChunk(QIODevice& stream, qint64 offset, TWavChunk& chunk);
+// Where the chunk after this one starts (after the pad byte of an odd chunk,
+// unless the writer left it out).
+qint64 NextWavChunk(QIODevice& stream, const TWavChunk& chunk);
+
 // The 44-byte header of a PCM file.
 QByteArray PcmWavHeader(int channels, int sampleRate, int bitsPerSample, quint32 dataSize);
 
