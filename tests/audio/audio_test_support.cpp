@@ -83,6 +83,44 @@ void TToneSource::EndRead()
     BusyValue = false;
 }
 
+TBytesSource::TBytesSource(QByteArray bytes, int channels, int bits, int rate)
+    : Data(std::move(bytes)), Channels(channels), Bits(bits), Rate(rate)
+{
+}
+
+TBytesSource::~TBytesSource()
+{
+    DetachUsers();
+}
+
+int TBytesSource::FetchData(void* buffer, int bufferSize)
+{
+    if (!Busy())
+        throw EACSException(QStringLiteral("The Stream is not opened"));
+    qint64 count = std::min<qint64>(bufferSize, Data.size() - Delivered);
+    if (MaxRead.load() > 0)
+        count = std::min<qint64>(count, MaxRead.load());
+    std::memcpy(buffer, Data.constData() + Delivered, static_cast<std::size_t>(count));
+    Delivered += count;
+    PositionValue += count;
+    return static_cast<int>(count);
+}
+
+void TBytesSource::BeginRead()
+{
+    if (Busy())
+        throw EACSException(QStringLiteral("The component is buisy"));
+    Delivered = 0;
+    PositionValue = 0;
+    SizeValue = AnnouncedSize.load() == -2 ? Data.size() : AnnouncedSize.load();
+    BusyValue = true;
+}
+
+void TBytesSource::EndRead()
+{
+    BusyValue = false;
+}
+
 TPassConverter::~TPassConverter()
 {
     DetachUsers();

@@ -57,6 +57,33 @@ private:
     qint64 Delivered = 0;
 };
 
+// A source of given bytes in a given format. Each read can be capped, to
+// deliver in odd pieces as some sources do.
+class TBytesSource final : public TACSInput {
+public:
+    TBytesSource(QByteArray bytes, int channels, int bits, int rate);
+    ~TBytesSource() override;
+
+    int GetBitsPerSample() override { return Bits; }
+    int GetChannels() override { return Channels; }
+    int GetSampleRate() override { return Rate; }
+    int FetchData(void* buffer, int bufferSize) override;
+    void BeginRead() override;
+    void EndRead() override;
+
+    // Largest read, in bytes (0: no cap).
+    std::atomic<int> MaxRead{0};
+    // Size reported from BeginRead on (-2: the real byte count).
+    std::atomic<qint64> AnnouncedSize{-2};
+
+private:
+    QByteArray Data;
+    int Channels;
+    int Bits;
+    int Rate;
+    qint64 Delivered = 0;
+};
+
 // Passes its input through unchanged: the smallest real converter.
 class TPassConverter final : public TACSConverter {
 public:
