@@ -1,9 +1,12 @@
 #include "wave_in.h"
 
 #include "audio/acs_exception.h"
+#include "audio/wave_converter.h"
 #include "core/helpers.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QtEndian>
 
 #include <algorithm>
 #include <cstring>
@@ -42,9 +45,23 @@ void TWaveIn::OpenSource()
     ++OpenCount;
 }
 
+void TWaveIn::BeginRead()
+{
+    std::lock_guard lock(SourceLock);
+    OpeningForRead = true;
+    try {
+        TACSFileIn::BeginRead();
+    } catch (...) {
+        OpeningForRead = false;
+        throw;
+    }
+    OpeningForRead = false;
+}
+
 void TWaveIn::CloseSource()
 {
     if (OpenCount == 1) {
+        ReleaseCompressed();
         OwnedStream.reset();
         StreamDevice = nullptr;
     }
@@ -84,6 +101,10 @@ void TWaveIn::ReadHeader()
     }
     Header = ScanWavHeader(*StreamDevice);
     WavTypeValue = Header.WavType;
+    if (WavTypeValue == wtACM) {
+        OpenCompressed();
+        return;
+    }
     if (!CheckFormat(Header)) {
         InvalidReason =
             QStringLiteral("The file \"%1\" is not a WAV file in a format that can be read.").arg(name);
@@ -100,6 +121,81 @@ void TWaveIn::ReadHeader()
         return;
     }
     Valid = true;
+}
+
+void TWaveIn::OpenCompressed()
+{
+    const QString name = FileName();
+    const QString reason =
+        QStringLiteral("The compressed sound in the file \"%1\" cannot be decoded.").arg(name);
+    TDecodedFormat file;
+    if (!ExternalStream()) {
+        const QFileInfo info(name);
+        file.FileName = name;
+        file.FileSize = info.size();
+        file.Modified = info.lastModified();
+    }
+    const bool known = !ExternalStream() && Remembered.FileName == file.FileName &&
+                       Remembered.FileSize == file.FileSize && Remembered.Modified == file.Modified;
+    if (known && !OpeningForRead) {
+        // A query needs the format only, which the last decoding found.
+        if (!Remembered.Valid) {
+            InvalidReason = reason;
+            return;
+        }
+        Header = Remembered.Header;
+        StoredChannels = Header.Channels;
+        StoredSampleRate = Header.SampleRate;
+        StoredBitsPerSample = Remembered.BitsPerSample;
+        TotalSamples = Remembered.TotalSamples;
+        SizeValue = Remembered.Size;
+        Valid = true;
+        return;
+    }
+    Remembered = file;
+    TWaveConverter converter;
+    int result = StreamDevice->seek(0) ? TWaveConverter::ResultOk : TWaveConverter::ResultNotPossible;
+    if (result == TWaveConverter::ResultOk) {
+        converter.ReadWavData(*StreamDevice);
+        qToLittleEndian<quint16>(WavFormatPcm, converter.TargetFormat.data());
+        result = converter.FormatSuggest();
+    }
+    if (result == TWaveConverter::ResultOk)
+        result = converter.ConvertData();
+    if (result != TWaveConverter::ResultOk) {
+        InvalidReason = reason;
+        return;
+    }
+    DecodedImage = converter.TakeWavImage();
+    DecodedStream = std::make_unique<QBuffer>(&DecodedImage);
+    DecodedStream->open(QIODevice::ReadOnly);
+    CompressedFile = std::move(OwnedStream);
+    StreamDevice = DecodedStream.get();
+    const TWavHeader image = ScanWavHeader(*StreamDevice);
+    if (!CheckFormat(image) || !StreamDevice->seek(DataStart)) {
+        InvalidReason = reason;
+        TotalSamples = 0;
+        SizeValue = 0;
+        return;
+    }
+    Header = image;
+    StoredChannels = Header.Channels;
+    StoredSampleRate = Header.SampleRate;
+    ReadOffset = DataStart;
+    WavTypeValue = wtACM;
+    Valid = true;
+    Remembered.Valid = true;
+    Remembered.Header = Header;
+    Remembered.BitsPerSample = StoredBitsPerSample;
+    Remembered.TotalSamples = TotalSamples;
+    Remembered.Size = Size();
+}
+
+void TWaveIn::ReleaseCompressed()
+{
+    DecodedStream.reset();
+    DecodedImage = QByteArray();
+    CompressedFile.reset();
 }
 
 // Sets the stored format, TotalSamples, Size and the buffers for a header the
@@ -164,7 +260,7 @@ bool TWaveIn::CheckFormat(const TWavHeader& h)
         break;
     }
     default:
-        // wtACM: compressed formats the program does not decode itself.
+        // Compressed data arrives here only as its decoded PCM image.
         return false;
     }
     OutBuffer.resize(outBytes / 2 + 1);

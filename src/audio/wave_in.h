@@ -3,13 +3,21 @@
 #include "audio/acs_input.h"
 #include "audio/wave_format.h"
 
+#include <QBuffer>
+#include <QDateTime>
+
+#include <memory>
 #include <vector>
 
 // The WAV file source: PCM (8 or 16 bits, mono or stereo), IMA ADPCM and
-// Microsoft ADPCM, the ADPCM kinds decoded to 16 bits. Compressed formats the
-// program does not decode itself (wtACM) are not valid until they can be
-// converted; so are files with 0 or more than 2 channels, no sample rate, or a
-// sample size other than 8 or 16 bits.
+// Microsoft ADPCM, the ADPCM kinds decoded to 16 bits. MPEG audio inside a WAV
+// file (wtACM) is decoded whole into memory when a read begins, and delivered
+// as the decoder's own rate and channels with 16 bits. Not valid: files with 0
+// or more than 2 channels, no sample rate, a sample size other than 8 or 16
+// bits, or compressed data that decodes to nothing.
+//
+// Queries on an idle wtACM file decode it only the first time: what they
+// answer is kept while the file's size and modification time stay the same.
 //
 // ADPCM output stops at the frame count of the fact chunk (or, without one,
 // at the end of the data chunk), so the padding of the last block is not
@@ -25,6 +33,7 @@ public:
     // The file's type; wtUnsupported when it cannot be read.
     TWavType GetWavType();
 
+    void BeginRead() override;
     int FetchData(void* buffer, int bufferSize) override;
     bool SeekSample(qint64 frame) override;
 
@@ -35,6 +44,10 @@ protected:
 private:
     void ReadHeader();
     bool CheckFormat(const TWavHeader& header);
+    // Decodes a wtACM file into an in-memory PCM image and reads that instead,
+    // or answers from what an earlier decoding of the same file found.
+    void OpenCompressed();
+    void ReleaseCompressed();
     void TakePendingJump();
     bool IsAdpcm() const;
     // Fills the buffer (or direct, capacity bytes) from the file; the bytes
@@ -54,4 +67,25 @@ private:
     qint64 SkipFrames = 0;         // ADPCM: frames of the next block to drop (seeking)
     std::vector<qint16> OutBuffer; // decoded or copied samples, bytes for 8-bit PCM
     std::vector<quint8> BlockBuffer;
+
+    // wtACM: the decoded image read in place of the file, and the file itself
+    // kept aside until the source closes.
+    QByteArray DecodedImage;
+    std::unique_ptr<QBuffer> DecodedStream;
+    std::unique_ptr<QIODevice> CompressedFile;
+    // Set while BeginRead opens the source: a read needs the samples, a query
+    // only the format.
+    bool OpeningForRead = false;
+    // What the last decoding of a wtACM file found, and which file it was.
+    struct TDecodedFormat {
+        QString FileName;
+        qint64 FileSize = -1;
+        QDateTime Modified;
+        bool Valid = false;
+        TWavHeader Header;
+        int BitsPerSample = 0;
+        qint64 TotalSamples = 0;
+        qint64 Size = 0;
+    };
+    TDecodedFormat Remembered;
 };

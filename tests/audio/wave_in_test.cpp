@@ -220,7 +220,6 @@ TEST_F(WaveInTest, RefusesFormatsItCannotDeliver)
         {"seven channels", ReplaceAt(pcm, 22, Le16(7))},
         {"zero rate", ReplaceAt(pcm, 24, Le32(0))},
         {"24 bits", ReplaceAt(pcm, 34, Le16(24))},
-        {"mpeg layer 3 (not decoded here)", ReplaceAt(pcm, 20, Le16(85))},
         {"nothing but LIST chunks",
          Riff(Chunk("LIST", QByteArray(100, 'a')) + Chunk("LIST", QByteArray(7, 'b')))},
         {"data before fmt",
