@@ -6,6 +6,7 @@
 #include "app/media_watcher.h"
 #include "app/no_device_hint.h"
 #include "app/volume_control.h"
+#include "audio/acs_exception.h"
 #include "codecs/mp3_encode_process.h"
 #include "codecs/wma_encode_process.h"
 #include "core/language.h"
@@ -14,6 +15,7 @@
 #include "core/settings.h"
 #include "core/translate_form.h"
 #include "core/widget_prompter.h"
+#include "jobs/rip_form.h"
 #include "ui_main_form.h"
 
 #include <QActionGroup>
@@ -473,23 +475,40 @@ void TMainForm::Extract()
     // CD playback, once it exists, is stopped by the callback.
     const std::optional<TJobRequest> request = JobCommands.Extract(DriveHandle(), TrackRows());
     if (request)
-        OpenJobWindow(*request, ui->ActionExtract);
+        OpenJobWindow(*request);
 }
 
 void TMainForm::Convert(TConversion conversion, QAction* action)
 {
     const std::optional<TJobRequest> request = JobCommands.Convert(conversion, CommandName(action));
     if (request)
-        OpenJobWindow(*request, action);
+        OpenJobWindow(*request);
 }
 
-void TMainForm::OpenJobWindow(const TJobRequest& request, QAction* command)
+void TMainForm::SetJobRunner(std::function<void(const TJobRequest&)> runner)
+{
+    JobRunner = std::move(runner);
+}
+
+void TMainForm::OpenJobWindow(const TJobRequest& request)
 {
     emit JobRequested(request);
-    // The job window comes with the job engine: created here with this window as
-    // owner, request.Kind, request.Drive and request.WorkList, shown modally and
-    // freed when it closes. Until then the status bar says so.
-    ShowNotAvailable(command);
+    if (JobRunner) {
+        JobRunner(request);
+        return;
+    }
+    std::unique_ptr<TRipForm> jobWindow;
+    try {
+        jobWindow = std::make_unique<TRipForm>(this, Prompter, Mp3Encoder(), WmaEncoder(), request.Kind,
+                                               request.Drive, request.WorkList);
+    } catch (const EEncoderError& error) {
+        Prompter.Error(error.Text());
+        return;
+    } catch (const EACSException& error) {
+        Prompter.Error(error.Message());
+        return;
+    }
+    jobWindow->exec();
 }
 
 void TMainForm::SelectAll(bool ticked)

@@ -6,6 +6,7 @@
 #include "cd/cd_drive.h"
 
 #include <QMainWindow>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -65,6 +66,10 @@ public:
     TMp3EncodeProcess& Mp3Encoder();
     TWMAEncodeProcess& WmaEncoder();
 
+    // Replaces the job window: runner receives each job a command makes
+    // instead (tests that check only what the commands hand over).
+    void SetJobRunner(std::function<void(const TJobRequest&)> runner);
+
 signals:
     // A command has made a job and hands it to the job window.
     void JobRequested(const TJobRequest& request);
@@ -93,7 +98,7 @@ private:
     void Extract();
     void Convert(TConversion conversion, QAction* action);
     // Runs the job in the job window; command is the menu item that made it.
-    void OpenJobWindow(const TJobRequest& request, QAction* command);
+    void OpenJobWindow(const TJobRequest& request);
     void SelectAll(bool ticked);
     void RenameTitle();
     void Refresh();
@@ -112,6 +117,7 @@ private:
     std::unique_ptr<Ui::MainForm> ui;
     std::unique_ptr<TPrompter> OwnPrompter;
     TPrompter& Prompter;
+    std::function<void(const TJobRequest&)> JobRunner;
     std::unique_ptr<TMp3EncodeProcess> Mp3EncoderObject;
     std::unique_ptr<TWMAEncodeProcess> WmaEncoderObject;
     TDriveSession Drive;
