@@ -99,7 +99,6 @@ int main(int argc, char* argv[])
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(ProductName());
-    QApplication::setApplicationDisplayName(ProductName());
     QApplication::setApplicationVersion(VersionText());
     QApplication::setWindowIcon(ApplicationIcon());
     QGuiApplication::setDesktopFileName(QStringLiteral("velbrook"));
