@@ -663,18 +663,25 @@ void TJobEngine::Mp3Done(const TProcessInfo& info)
     }
     if (outcome == TItemOutcome::Produced && JobKind == Extract && AppSettings().UseId3)
         WriteTrackTag(index);
+    EncodingEnded(EncodeIndex, index, outcome);
+}
+
+// The end of an item's encoding step: the step's counter moves on, and the
+// next item starts unless the item's end finished the job.
+void TJobEngine::EncodingEnded(int& counter, int index, TItemOutcome outcome)
+{
     ProgressSeen = false;
-    ++EncodeIndex;
+    ++counter;
     if (!EndItem(index, outcome))
         return;
-    if (EncodeIndex == ItemCount()) {
+    if (counter == ItemCount()) {
         EndJob();
         return;
     }
     if (JobKind == Extract)
         StartNextTrack();
     else
-        StartConversionItem(EncodeIndex);
+        StartConversionItem(counter);
 }
 
 void TJobEngine::WriteTrackTag(int index)
@@ -710,18 +717,7 @@ void TJobEngine::OggDone(const TProcessInfo& info)
         else
             ShowError(PipelineOutput + QLatin1Char('\n') + Translate(RES_Save_Error));
     }
-    ProgressSeen = false;
-    ++OggIndex;
-    if (!EndItem(index, outcome))
-        return;
-    if (OggIndex == ItemCount()) {
-        EndJob();
-        return;
-    }
-    if (JobKind == Extract)
-        StartNextTrack();
-    else
-        StartConversionItem(OggIndex);
+    EncodingEnded(OggIndex, index, outcome);
 }
 
 void TJobEngine::ResampleDone()
@@ -766,18 +762,7 @@ void TJobEngine::WmaDone(const TProcessInfo& info)
             ShowError(Wma.OutputFile + QLatin1Char('\n') + Translate(RES_Save_Error));
         break;
     }
-    ProgressSeen = false;
-    ++EncodeIndex;
-    if (!EndItem(index, outcome))
-        return;
-    if (EncodeIndex == ItemCount()) {
-        EndJob();
-        return;
-    }
-    if (JobKind == Extract)
-        StartNextTrack();
-    else
-        StartConversionItem(EncodeIndex);
+    EncodingEnded(EncodeIndex, index, outcome);
 }
 
 void TJobEngine::StepFailed(const TProcessInfo& info)

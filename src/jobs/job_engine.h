@@ -169,6 +169,7 @@ private:
     // Records the outcome and tells the caller; false when the job was
     // finished meanwhile (a handler stopped it).
     bool EndItem(int index, TItemOutcome outcome);
+    void EncodingEnded(int& counter, int index, TItemOutcome outcome);
     void EndJob();
     void Stand(const QString& reason);
     void ShowError(const QString& text);
