@@ -5,10 +5,10 @@
 #include "core/language.h"
 #include "core/prompter.h"
 #include "core/settings.h"
+#include "jobs/track_items.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSet>
 
 namespace {
 
@@ -64,21 +64,11 @@ std::optional<TJobRequest> TJobCommands::Convert(TConversion conversion, const Q
 QStringList TJobCommands::ExtractionWorkList(const std::vector<TTrackRow>& rows)
 {
     QStringList items;
-    QSet<QString> taken;
     for (const TTrackRow& row : rows) {
-        if (!row.Ticked)
-            continue;
-        QString title = CleanFileName(row.Title);
-        // An empty title would make a hidden ".wav" file that nobody finds.
-        if (title.trimmed().isEmpty())
-            title = DefaultTrackTitle(row.Number);
-        const QString base = title;
-        for (int n = 2; taken.contains(title); ++n)
-            title = base + QStringLiteral(" (%1)").arg(n);
-        taken.insert(title);
-        items.append(FormatTwoDigits(row.Number) + title);
+        if (row.Ticked)
+            items.append(FormatTwoDigits(row.Number) + row.Title);
     }
-    return items;
+    return SafeTrackItems(items);
 }
 
 QString TJobCommands::FileFilter(TConversion conversion)

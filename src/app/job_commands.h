@@ -45,10 +45,10 @@ public:
     std::optional<TJobRequest> Convert(TConversion conversion, const QString& title);
 
     // The work items of the ticked rows, in list order: the track number as two
-    // digits followed by the title without the characters * / : < > ? \ |.
-    // A title left empty becomes the track's default title, and a title that an
-    // earlier item of the same job already names gets " (2)", " (3)"... so no
-    // track overwrites another's file.
+    // digits followed by the title made safe by SafeTrackItems (no characters
+    // * / : < > ? \ |, "Track" and the number for an empty or hidden name, and
+    // " (2)", " (3)"... for a title an earlier item already names, compared
+    // without regard to case), so no track overwrites another's file.
     static QStringList ExtractionWorkList(const std::vector<TTrackRow>& rows);
 
     // The file dialog filter of a conversion.

@@ -1,0 +1,111 @@
+#pragma once
+
+#include "cd_test_support.h"
+#include "codec_fixtures.h"
+#include "codecs/mp3_encode_process.h"
+#include "codecs/wma_encode_process.h"
+#include "jobs/job_engine.h"
+#include "jobs/job_view.h"
+#include "support/scripted_prompter.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <utility>
+#include <vector>
+
+// A view that records everything the engine shows.
+class TRecordingView final : public TJobView {
+public:
+    void SetCaption(const QString& text) override;
+    void SetGroupTitle(const QString& text) override;
+    void SetElapsedText(const QString& text) override;
+    void SetEstimatedText(const QString& text) override;
+    void SetGauge(int percent) override;
+    int Gauge() const override { return GaugeValue; }
+    void SetGaugeTextVisible(bool visible) override { GaugeTextVisible = visible; }
+    void ShowInitializing(const QString& text) override;
+    void HideInitializing() override { InitializingVisible = false; }
+    void CloseView() override;
+
+    QStringList Captions;
+    QStringList GroupTitles;
+    QStringList InitializingTexts;
+    QString Elapsed;
+    QString Estimated;
+    std::vector<int> Gauges;
+    int GaugeValue = 0;
+    bool GaugeTextVisible = true;
+    bool InitializingVisible = false;
+    int CloseCount = 0;
+    // Called after the group title has been set (the step starts right after).
+    std::function<void(const QString&)> OnGroupTitle;
+    std::function<void(int)> OnGauge;
+    std::function<void()> OnClose;
+};
+
+// One job on a program folder of its own: a generated disc image as the drive
+// where needed, the real encoders, a scripted prompter and a recording view.
+class TJobFixture {
+public:
+    using TOutcome = TJobEngine::TItemOutcome;
+
+    TJobFixture();
+    ~TJobFixture();
+    TJobFixture(const TJobFixture&) = delete;
+    TJobFixture& operator=(const TJobFixture&) = delete;
+
+    // A disc of tracks of the given lengths in seconds, opened as the drive.
+    CDHandle UseDisc(const std::vector<double>& seconds);
+    // Starts the job and runs the event loop until the view closes; false on
+    // timeout. stopWhen, when given, is asked after every event batch and
+    // presses Stop when it says so.
+    bool Run(int kind, const QStringList& items, const std::function<bool()>& stopWhen = {});
+    // Runs the event loop until the view closes or predicate holds.
+    bool Pump(const std::function<bool()>& predicate, int timeoutMs = 120000);
+
+    QString Output(const QString& name) const;
+    QString HomeFile(const QString& name) const { return Cd.Home.File(name); }
+    std::vector<TOutcome> Outcomes() const;
+
+    TCdTest Cd;
+    TWmaEncoderOnPath WmaPath;
+    TScriptedPrompter Prompter;
+    TRecordingView View;
+    TMp3EncodeProcess Mp3{nullptr, Prompter};
+    TWMAEncodeProcess Wma{nullptr, Prompter};
+    std::unique_ptr<TJobEngine> Engine;
+    CDHandle Drive = 0;
+    QString DiscData; // the image's data file
+    std::vector<std::pair<int, TOutcome>> Ended;
+    QStringList StandingReasons;
+};
+
+// A PCM WAV file of a tone (440 Hz left, 880 Hz right), 8 or 16 bits.
+void WriteTone(const QString& path, double seconds, int rate = 44100, int channels = 2, int bits = 16);
+
+// Zero crossings per second of one channel of interleaved samples: about
+// twice the frequency of a clean tone, far more for noise.
+double CrossingsPerSecond(const std::vector<qint16>& samples, int channels, int channel, int rate);
+
+// Whether the file ends with an ID3v1 block.
+bool HasId3Block(const QString& path);
+
+// Files in a folder, sorted.
+QStringList FilesIn(const QString& folder);
+
+// Lowers the file-size limit of this process and its future children; writes
+// past it fail with EFBIG as on a full disk (SIGXFSZ is ignored meanwhile).
+class TFileSizeLimit {
+public:
+    explicit TFileSizeLimit(qint64 bytes);
+    ~TFileSizeLimit();
+    TFileSizeLimit(const TFileSizeLimit&) = delete;
+    TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
+
+private:
+    struct TState;
+    std::unique_ptr<TState> State;
+};
