@@ -76,9 +76,12 @@ public:
     TJobEngine& operator=(const TJobEngine&) = delete;
 
     // Starts the first step. An error raised while the first step starts (an
-    // encoder program that cannot be started, a pipeline that refuses to run)
-    // propagates to the caller (EEncoderError, EACSException), and the engine
-    // has then finished its job.
+    // encoder program that cannot be started, the Ogg Vorbis libraries
+    // missing) propagates to the caller (EEncoderError, EACSException), and the
+    // engine has then finished its job. A file a pipeline refuses (one it
+    // cannot read, a Vorbis mode the encoder refuses) and a conversion whose
+    // output would overwrite its input fail that item with a message, later,
+    // from the event loop; the job goes on with the next item.
     //
     // One job per engine: a second call raises std::logic_error, a kind outside
     // 1..6 std::invalid_argument. For kind 1 the titles of the work list are
@@ -87,7 +90,10 @@ public:
     void Start(int kind, CDHandle drive, const QStringList& workList);
 
     // The Stop button: ends a running Ogg pipeline cleanly, finishes the job
-    // and closes the view.
+    // and closes the view (at once, from inside Stop). At the end of a job the
+    // view is closed from the event loop instead, after the engine's report
+    // handling has returned. Free the engine after CloseView has returned (or
+    // with deleteLater), not inside it.
     void Stop();
 
     // Runs the end-of-job clean-up if the job has not finished yet (the view
@@ -115,8 +121,9 @@ public:
 signals:
     // An item's last step ended.
     void ItemEnded(int index, TJobEngine::TItemOutcome outcome);
-    // The job cannot go on until Stop (a drive error, a step that could not
-    // start, a pipeline that failed to start); reason is the message shown.
+    // The job cannot go on until Stop (a drive error, a later step that could
+    // not start: an encoder program or the Vorbis libraries missing); reason
+    // is the message shown.
     void Standing(const QString& reason);
 
 protected:

@@ -1,5 +1,6 @@
 #include "job_test_support.h"
 
+#include "cd/cd_rip_thread.h"
 #include "codecs/vorbis_library.h"
 #include "core/settings.h"
 
@@ -7,12 +8,20 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QtEndian>
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <csignal>
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -43,6 +52,152 @@ void PutLe32(QByteArray& out, quint32 value)
 }
 
 } // namespace
+
+TToolRun RunTool(const QString& program, const QStringList& arguments)
+{
+    std::vector<QByteArray> args{QFile::encodeName(program)};
+    for (const QString& argument : arguments)
+        args.push_back(QFile::encodeName(argument));
+    std::vector<char*> argv;
+    for (QByteArray& argument : args)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    TToolRun run;
+    int out[2];
+    int err[2];
+    if (pipe2(out, O_CLOEXEC) != 0)
+        return run;
+    if (pipe2(err, O_CLOEXEC) != 0) {
+        close(out[0]);
+        close(out[1]);
+        return run;
+    }
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        dup2(err[1], STDERR_FILENO);
+        const int in = open("/dev/null", O_RDONLY);
+        if (in >= 0)
+            dup2(in, STDIN_FILENO);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    close(err[1]);
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    int openChannels = 2;
+    std::vector<char> buffer(65536);
+    while (openChannels > 0 && poll(fds, 2, 120000) > 0) {
+        for (pollfd& fd : fds) {
+            if (fd.fd < 0 || fd.revents == 0)
+                continue;
+            const ssize_t n = read(fd.fd, buffer.data(), buffer.size());
+            if (n > 0) {
+                (fd.fd == out[0] ? run.Output : run.Errors).append(buffer.data(), n);
+            } else {
+                close(fd.fd);
+                fd.fd = -1;
+                --openChannels;
+            }
+        }
+    }
+    for (const pollfd& fd : fds) {
+        if (fd.fd >= 0)
+            close(fd.fd);
+    }
+    int status = 0;
+    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+        run.ExitCode = WEXITSTATUS(status);
+    return run;
+}
+
+TProbe ProbeAudio(const QString& path)
+{
+    TProbe probe;
+    const TToolRun run = RunTool("ffprobe", {"-v", "error", "-print_format", "json", "-show_format",
+                                             "-show_streams", "-select_streams", "a:0", path});
+    if (run.ExitCode != 0)
+        return probe;
+    const QJsonObject root = QJsonDocument::fromJson(run.Output).object();
+    const QJsonArray streams = root.value("streams").toArray();
+    if (streams.isEmpty())
+        return probe;
+    const QJsonObject stream = streams.first().toObject();
+    probe.Valid = true;
+    probe.CodecName = stream.value("codec_name").toString();
+    probe.SampleRate = stream.value("sample_rate").toString().toInt();
+    probe.Channels = stream.value("channels").toInt();
+    bool haveDuration = false;
+    const double duration =
+        root.value("format").toObject().value("duration").toString().toDouble(&haveDuration);
+    probe.Duration = haveDuration ? duration : -1;
+    return probe;
+}
+
+std::vector<qint16> DecodeWithFfmpeg(const QString& path)
+{
+    std::vector<qint16> samples;
+    const TToolRun run =
+        RunTool("ffmpeg", {"-nostdin", "-v", "error", "-i", path, "-f", "s16le", "-c:a", "pcm_s16le", "-"});
+    if (run.ExitCode != 0)
+        return samples;
+    samples.resize(static_cast<size_t>(run.Output.size() / 2));
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = qFromLittleEndian<qint16>(run.Output.constData() + i * 2);
+    return samples;
+}
+
+TWavFacts ReadWavFacts(const QString& path)
+{
+    TWavFacts facts;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return facts;
+    const QByteArray bytes = file.readAll();
+    if (bytes.size() < 12 || !bytes.startsWith("RIFF") || bytes.mid(8, 4) != "WAVE")
+        return facts;
+    qsizetype at = 12;
+    bool haveFormat = false;
+    while (at + 8 <= bytes.size()) {
+        const QByteArray id = bytes.mid(at, 4);
+        const quint32 size = qFromLittleEndian<quint32>(bytes.constData() + at + 4);
+        const qsizetype body = at + 8;
+        if (id == "fmt " && body + 16 <= bytes.size()) {
+            facts.Channels = qFromLittleEndian<quint16>(bytes.constData() + body + 2);
+            facts.SampleRate = static_cast<int>(qFromLittleEndian<quint32>(bytes.constData() + body + 4));
+            facts.BitsPerSample = qFromLittleEndian<quint16>(bytes.constData() + body + 14);
+            haveFormat = facts.Channels > 0 && facts.BitsPerSample > 0;
+        } else if (id == "data" && haveFormat) {
+            // The header must not promise more than the file holds.
+            if (body + size > bytes.size())
+                return facts;
+            facts.Frames = size / (facts.Channels * facts.BitsPerSample / 8);
+            facts.Valid = true;
+            return facts;
+        }
+        at = body + size + (size & 1);
+    }
+    return facts;
+}
+
+void PumpEvents(int ms)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+}
+
+TWmaEncoderOnPath::TWmaEncoderOnPath() : Previous(qgetenv("PATH"))
+{
+    const QByteArray folder = QFile::encodeName(QFileInfo(QStringLiteral(VELBROOK_WMAENC)).absolutePath());
+    qputenv("PATH", Previous.isEmpty() ? folder : folder + ':' + Previous);
+}
+
+TWmaEncoderOnPath::~TWmaEncoderOnPath()
+{
+    qputenv("PATH", Previous);
+}
 
 void TRecordingView::SetCaption(const QString& text)
 {
@@ -203,6 +358,44 @@ double CrossingsPerSecond(const std::vector<qint16>& samples, int channels, int 
             ++crossings;
     }
     return crossings * static_cast<double>(rate) / static_cast<double>(frames);
+}
+
+QByteArray ReadBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray ExpectedWav(const TJobFixture& f, qint64 firstFrame, qint64 frames)
+{
+    const QByteArray data = DataSlice(f.DiscData, firstFrame, frames);
+    return CDWavHeader(data.size()) + data;
+}
+
+void ExpectDecodable(const QString& path, const QString& codec, double seconds, int rate)
+{
+    const TProbe probe = ProbeAudio(path);
+    ASSERT_TRUE(probe.Valid) << qPrintable(path);
+    EXPECT_EQ(probe.CodecName, codec) << qPrintable(path);
+    EXPECT_EQ(probe.SampleRate, rate) << qPrintable(path);
+    EXPECT_EQ(probe.Channels, 2) << qPrintable(path);
+    const std::vector<qint16> samples = DecodeWithFfmpeg(path);
+    EXPECT_NEAR(static_cast<double>(samples.size()) / 2 / rate, seconds, 0.1) << qPrintable(path);
+}
+
+void ExpectTones(const QString& path, int rate, double seconds)
+{
+    const TProbe probe = ProbeAudio(path);
+    ASSERT_TRUE(probe.Valid) << qPrintable(path);
+    EXPECT_EQ(probe.SampleRate, rate) << qPrintable(path);
+    EXPECT_NEAR(probe.Duration, seconds, 0.15) << qPrintable(path);
+    const std::vector<qint16> samples = DecodeWithFfmpeg(path);
+    ASSERT_FALSE(samples.empty()) << qPrintable(path);
+    const int channels = probe.Channels;
+    EXPECT_NEAR(CrossingsPerSecond(samples, channels, 0, rate), 880, 30) << qPrintable(path);
+    if (channels == 2) {
+        EXPECT_NEAR(CrossingsPerSecond(samples, channels, 1, rate), 1760, 60) << qPrintable(path);
+    }
 }
 
 bool HasId3Block(const QString& path)

@@ -1,13 +1,13 @@
 #pragma once
 
 #include "cd_test_support.h"
-#include "codec_fixtures.h"
 #include "codecs/mp3_encode_process.h"
 #include "codecs/wma_encode_process.h"
 #include "jobs/job_engine.h"
 #include "jobs/job_view.h"
 #include "support/scripted_prompter.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -15,6 +15,60 @@
 #include <memory>
 #include <utility>
 #include <vector>
+
+// The outside programs these tests use as oracles (ffprobe, ffmpeg, lame) are
+// started with fork and exec, never QProcess: QProcess starts children with a
+// vfork-style clone that ThreadSanitizer cannot follow, and most of these
+// tests run under it. (The engine itself starts the MP3 and WMA encoders with
+// QProcess; the tests that need them run in a program of their own.)
+
+struct TToolRun {
+    int ExitCode = -1; // -1 when the program could not be run or was killed
+    QByteArray Output;
+    QByteArray Errors;
+};
+// Runs a program found on PATH to its end.
+TToolRun RunTool(const QString& program, const QStringList& arguments);
+
+// What ffprobe says of a sound file's first audio stream.
+struct TProbe {
+    bool Valid = false;
+    QString CodecName;
+    int SampleRate = 0;
+    int Channels = 0;
+    double Duration = -1;
+};
+TProbe ProbeAudio(const QString& path);
+
+// The samples of a sound file as FFmpeg decodes them: 16-bit, interleaved, at
+// the file's own rate and channel count.
+std::vector<qint16> DecodeWithFfmpeg(const QString& path);
+
+// The format and length of a PCM WAV file, read from its chunks by hand.
+struct TWavFacts {
+    bool Valid = false;
+    int Channels = 0;
+    int SampleRate = 0;
+    int BitsPerSample = 0;
+    qint64 Frames = 0;
+};
+TWavFacts ReadWavFacts(const QString& path);
+
+// Runs the event loop for ms milliseconds.
+void PumpEvents(int ms);
+
+// Puts the folder of the built velbrook-wmaenc first on PATH for the life of
+// the object, where the WMA encoder process looks for it.
+class TWmaEncoderOnPath {
+public:
+    TWmaEncoderOnPath();
+    ~TWmaEncoderOnPath();
+    TWmaEncoderOnPath(const TWmaEncoderOnPath&) = delete;
+    TWmaEncoderOnPath& operator=(const TWmaEncoderOnPath&) = delete;
+
+private:
+    QByteArray Previous;
+};
 
 // A view that records everything the engine shows.
 class TRecordingView final : public TJobView {
@@ -89,6 +143,21 @@ void WriteTone(const QString& path, double seconds, int rate = 44100, int channe
 // Zero crossings per second of one channel of interleaved samples: about
 // twice the frequency of a clean tone, far more for noise.
 double CrossingsPerSecond(const std::vector<qint16>& samples, int channels, int channel, int rate);
+
+// The bytes of a file; empty when it cannot be read.
+QByteArray ReadBytes(const QString& path);
+
+// The WAV file an extraction must write for frames sectors of the disc from
+// firstFrame on: the fixed header, then the sectors as the image holds them.
+QByteArray ExpectedWav(const TJobFixture& f, qint64 firstFrame, qint64 frames);
+
+// Decodes an encoded stereo file of extracted audio and checks its codec, rate
+// and length.
+void ExpectDecodable(const QString& path, const QString& codec, double seconds, int rate = 44100);
+
+// Decodes a file made from WriteTone and checks that its channels still hold
+// their tones at the expected rate and length: noise would not.
+void ExpectTones(const QString& path, int rate, double seconds);
 
 // Whether the file ends with an ID3v1 block.
 bool HasId3Block(const QString& path);
