@@ -299,12 +299,12 @@ QString CommandLineHelp()
        velbrook --convert wav-wav [--rate N] [--channels 1|2] [--bits 8|16] [--adpcm]
                 [--output DIR] [--overwrite | --no-overwrite] FILE...
 
-%1 extracts audio CDs into WAV, MP3, Ogg Vorbis and WMA files, converts, records
-and plays sound. Without --extract or --convert it opens its window, which needs a
-display. With either it runs one job in the terminal without a window (no display
-needed) and prints one progress line per file: a live bar on a terminal, a plain
-line per finished file otherwise. Ctrl+C stops the job; the file in progress is
-removed, finished files stay.
+%1 extracts audio CDs into WAV, MP3, Ogg Vorbis and WMA files, converts,
+records and plays sound. Without --extract or --convert it opens its window,
+which needs a display. With either it runs one job in the terminal without a
+window (no display needed) and prints one progress line per file: a live bar on
+a terminal, a plain line per finished file otherwise. Ctrl+C stops the job; the
+file in progress is removed, finished files stay.
 
 Options:
   --extract            Extract tracks of the audio disc in the first drive: the
@@ -336,13 +336,13 @@ Where files go:
   Extraction writes OUTPUT/TITLE.wav and encodes it to OUTPUT/TITLE.mp3, .ogg or
   .wma; the WAV file is deleted after encoding unless "keep WAV files" is set in
   the options. Titles come from the titles kept for the disc (typed in the window
-  or found by a CDDB lookup); a disc never seen gets "Track 01", "Track 02"...
+  or found by a CDDB lookup); a disc never seen gets Track01, Track02...
   A conversion writes OUTPUT/NAME.mp3 (.wav, .ogg, .wma): the input's name with
   the new extension. wav-wav writes OUTPUT/NAME.wav; an input lying in the output
   folder would be its own output and is refused: choose another --output.
   Settings (encoder options, output folder and format, keep WAV, normalize) come
-  from %2; options given on the command line apply to this run only and are not
-  saved.
+  from the options file; options given on the command line apply to this run
+  only and are not saved. The options file: %2
 
 Exit codes:
   0    every item produced its file
