@@ -138,10 +138,11 @@ bool WrittenSince(const QString& path, const TFileState& before)
 
 // One work item and the files it writes.
 struct TPlannedItem {
-    QString Item;         // the work list's text
-    QString Name;         // what the screen calls it
-    QString Result;       // the file it turns into
-    QString Intermediate; // an extraction's WAV file when the result is another format
+    QString Item;             // the work list's text
+    QString Name;             // what the screen calls it
+    QString Result;           // the file it turns into
+    QString Intermediate;     // an extraction's WAV file when the result is another format
+    qint64 WholeWavSize = -1; // an extraction's WAV file when the whole track is in it
 };
 
 // Items whose files exist stay out of the job unless --overwrite is given.
@@ -279,7 +280,7 @@ public:
         engine.FinishJob();
 
         if (interrupted || Stood)
-            RemoveUnfinished(view);
+            RemoveUnfinished();
         int produced = 0;
         for (int i = 0; i < Items.size(); ++i) {
             if (Outcomes.value(i) == TJobEngine::TItemOutcome::Produced && FileSizeOf(Results.value(i)) > 0)
@@ -316,23 +317,22 @@ private:
     }
 
     // The item the job was at when it stopped has not produced its file: what
-    // it wrote under the final name goes. An extracted WAV whose encoding was
-    // stopped is complete, and stays.
-    void RemoveUnfinished(const TTerminalJobView& view)
+    // it wrote under its names goes, except an extracted WAV file that is
+    // whole (its encoding was stopped, not its extraction).
+    void RemoveUnfinished()
     {
         for (int i = 0; i < Items.size(); ++i) {
             if (Outcomes.contains(i))
                 continue;
             const TPlannedItem& item = Items[i];
-            if (WrittenSince(item.Result, Before[item.Result]) && QFile::remove(item.Result))
-                Say(Terminal, QStringLiteral("removed the unfinished %1").arg(Native(item.Result)));
-            const bool extracting = view.CurrentItem() == i && view.Step() != QLatin1String("Encoding");
-            if (!item.Intermediate.isEmpty() && WrittenSince(item.Intermediate, Before[item.Intermediate])) {
-                if (extracting && QFile::remove(item.Intermediate))
-                    Say(Terminal, QStringLiteral("removed the unfinished %1").arg(Native(item.Intermediate)));
-                else if (!extracting)
-                    Say(Terminal, QStringLiteral("kept %1: it was extracted completely")
-                                      .arg(Native(item.Intermediate)));
+            const QString wav = item.Intermediate.isEmpty() ? item.Result : item.Intermediate;
+            for (const QString& file : {item.Result, item.Intermediate}) {
+                if (file.isEmpty() || !WrittenSince(file, Before[file]))
+                    continue;
+                if (file == wav && item.WholeWavSize > 0 && FileSizeOf(file) == item.WholeWavSize)
+                    Say(Terminal, QStringLiteral("kept %1: it was extracted completely").arg(Native(file)));
+                else if (QFile::remove(file))
+                    Say(Terminal, QStringLiteral("removed the unfinished %1").arg(Native(file)));
             }
             // Later items have not started.
             break;
@@ -350,6 +350,27 @@ private:
     int MessagesBefore = 0;
     bool Stood = false;
 };
+
+// The size of a track's extracted WAV file (read from a table of contents
+// with minute/second/frame addresses), as far as the extraction length lets it
+// go; -1 for a track the table does not hold.
+qint64 WholeTrackSize(const CDTOC& toc, int track)
+{
+    constexpr qint64 HeaderBytes = 44;
+    constexpr qint64 FrameBytes = 2352;
+    constexpr qint64 FramesPerSecond = 75;
+    const int entry = track - toc.FirstTrack;
+    if (entry < 0 || entry + 1 >= CDTOCEntries || track > toc.LastTrack)
+        return -1;
+    const auto frameOf = [](const CDTOCEntry& e) {
+        return (qint64(e.Address[1]) * 60 + e.Address[2]) * FramesPerSecond + e.Address[3];
+    };
+    qint64 frames = std::max<qint64>(0, frameOf(toc.Entries[entry + 1]) - frameOf(toc.Entries[entry]));
+    const TAppSettings& settings = AppSettings();
+    if (settings.EnableRipTime && settings.RipTime >= 0)
+        frames = std::min(frames, qint64(settings.RipTime) * FramesPerSecond);
+    return HeaderBytes + frames * FrameBytes;
+}
 
 std::optional<int> CheckedImages(TTerminal& terminal)
 {
@@ -446,12 +467,13 @@ int RunExtract(const TCommandLineOptions& options, TTerminal& terminal)
 
     QList<TPlannedItem> items;
     for (const QString& item : request->WorkList) {
-        TPlannedItem planned{item,
-                             item.mid(2),
-                             JobResultFile(TJobEngine::Extract, item, AppSettings().OutputFolder, format),
-                             {}};
+        TPlannedItem planned;
+        planned.Item = item;
+        planned.Name = ItemTitle(item);
+        planned.Result = JobResultFile(TJobEngine::Extract, item, AppSettings().OutputFolder, format);
         if (format != 1)
             planned.Intermediate = JobResultFile(TJobEngine::Extract, item, AppSettings().OutputFolder, 1);
+        planned.WholeWavSize = WholeTrackSize(toc, ItemTrack(item));
         items.append(planned);
     }
     int kept = 0;
