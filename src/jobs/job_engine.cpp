@@ -808,10 +808,13 @@ void TJobEngine::StepFailed(const TProcessInfo& info)
 
 void TJobEngine::PipelineFailed(const TProcessInfo& info)
 {
+    // Named by the file the item was to become (a failed resampling names its
+    // temporary file only in the reason).
+    const int index = info.Result == OggDoneCode ? OggIndex : EncodeIndex;
     TProcessInfo failed = info;
     failed.Percent = StepFailedCode;
-    failed.ElapsedText =
-        Translate(RES_Save_Error) + QLatin1Char('\n') + PipelineOutput + QLatin1Char('\n') + info.ElapsedText;
+    failed.ElapsedText = Translate(RES_Save_Error) + QLatin1Char('\n') + ResultFile(index) +
+                         QLatin1Char('\n') + info.ElapsedText;
     StepFailed(failed);
 }
 

@@ -109,8 +109,9 @@ public:
     // The result file of item index (the MP3/WAV/OGG/WMA it is turned into).
     QString ResultFile(int index) const;
 
-    // The clock of the elapsed and estimated times, and the file sizes the WMA
-    // estimate reads; set before Start (tests drive the estimate with them).
+    // The clock of the elapsed and estimated times, and the file sizes the
+    // engine reads (the WMA estimate's source and output, and whether a result
+    // file was made); set before Start (tests drive the estimate with them).
     void SetClock(TClockSource clock);
     void SetFileSizeSource(TFileSizeSource fileSize);
     // One tick of the WMA estimate (Timer1 calls it every second while a WMA

@@ -99,6 +99,26 @@ TEST(PipelineJob, APipelineFailingWhileItRunsFailsItsItemAndTheJobGoesOn)
     ExpectTones(f.Output("small.ogg"), 44100, 1.0);
 }
 
+TEST(PipelineJob, AFileThePipelineCannotReadFailsItsItemEvenFirst)
+{
+    TJobFixture f;
+    const QString bad = f.HomeFile("in/bad.wav");
+    const QString good = f.HomeFile("in/good.wav");
+    f.Cd.Home.Write("in/bad.wav", QByteArray("RIFF....WAVEjunk") + QByteArray(4000, 'x'));
+    WriteTone(good, 1.0, 22050);
+    // Not a WAV file: its rate reads as 0, so it goes to the resampler, which
+    // refuses it when it starts. Start itself raises nothing.
+    ASSERT_TRUE(f.Run(TJobEngine::WavToOgg, {bad, good}));
+    EXPECT_EQ(f.Outcomes(), (std::vector<TOutcome>{Failed, Produced}));
+    ASSERT_EQ(f.Prompter.Messages().size(), 1);
+    EXPECT_TRUE(f.Prompter.Messages().front().startsWith("Error while saving sound file!\n" +
+                                                         f.Output("bad.ogg") + "\n"))
+        << qPrintable(f.Prompter.Messages().front());
+    EXPECT_FALSE(QFileInfo::exists(f.Output("bad.ogg")));
+    EXPECT_FALSE(QFileInfo::exists(f.Output("MyReTemp.wav")));
+    ExpectTones(f.Output("good.ogg"), 44100, 1.0);
+}
+
 TEST(PipelineJob, AVorbisModeTheEncoderRefusesFailsThatItemOnly)
 {
     TJobFixture f;
