@@ -103,8 +103,10 @@ private:
         if (Signals.fetch_add(1) > 0)
             ::_exit(ExitInterrupted);
         const char byte = 1;
-        if (WriteSocket >= 0) [[maybe_unused]]
-            const ssize_t written = ::write(WriteSocket, &byte, 1);
+        const int socket = WriteSocket;
+        if (socket >= 0) {
+            [[maybe_unused]] const ssize_t written = ::write(socket, &byte, 1);
+        }
     }
 
     static inline std::atomic<int> Signals{0};
@@ -253,7 +255,9 @@ public:
             if (Stood)
                 return;
             Stood = true;
-            Say(Terminal, QStringLiteral("the job cannot go on: %1").arg(reason.simplified()));
+            // The prompter has shown the reason; say what becomes of the job.
+            Q_UNUSED(reason);
+            Say(Terminal, QStringLiteral("the job cannot go on after this error; it is stopped"));
             // Not inside the engine's own signal: it stops once the report is handled.
             QTimer::singleShot(0, &engine, [&engine] { engine.Stop(); });
         });
