@@ -1,12 +1,14 @@
 #include "app/app_icons.h"
+#include "app/command_line.h"
+#include "app/command_line_run.h"
 #include "app/display_check.h"
 #include "app/main_form.h"
+#include "app/terminal_view.h"
 #include "cd/cd_drive.h"
 #include "codecs/vorbis_library.h"
 #include "core/prompter.h"
 
 #include <QApplication>
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QScreen>
 #include <QSocketNotifier>
@@ -48,42 +50,35 @@ void CloseOnTerminate(QObject* owner)
     });
 }
 
-const QCommandLineOption& CdImageOption()
-{
-    static const QCommandLineOption option(
-        QStringLiteral("cd-image"),
-        QStringLiteral(
-            "Use the disc image FILE (a CUE sheet or cdrdao TOC file) as a CD drive; may be repeated."),
-        QStringLiteral("FILE"));
-    return option;
-}
-
-void SetUpParser(QCommandLineParser& parser)
-{
-    parser.setApplicationDescription(
-        QStringLiteral("Velbrook extracts audio CDs into WAV, MP3, Ogg Vorbis and WMA files, "
-                       "converts, records and plays sound."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    parser.addOption(CdImageOption());
-}
-
 } // namespace
 
 int main(int argc, char* argv[])
 {
-    // Options are parsed before any window exists, so --help and --version work
-    // without a display.
+    // Options are parsed before any window exists, so --help, --version and the
+    // command-line jobs work without a display.
     {
         QCoreApplication probe(argc, argv);
         QCoreApplication::setApplicationName(ProductName());
         QCoreApplication::setApplicationVersion(VersionText());
-        QCommandLineParser parser;
-        SetUpParser(parser);
-        parser.process(probe);
+        const TParsedCommandLine parsed = ParseCommandLine(QCoreApplication::arguments());
+        if (!parsed.Error.isEmpty()) {
+            std::fprintf(stderr, "velbrook: %s\nTry 'velbrook --help' for more.\n", qPrintable(parsed.Error));
+            return ExitUsage;
+        }
+        const TCommandLineOptions& options = parsed.Options;
+        if (options.Mode == TCommandLineMode::Help) {
+            std::fputs(qPrintable(CommandLineHelp()), stdout);
+            return ExitDone;
+        }
+        if (options.Mode == TCommandLineMode::Version) {
+            std::printf("%s %s\n", qPrintable(ProductName()), qPrintable(VersionText()));
+            return ExitDone;
+        }
         // The drive library lists these images before any real drive, so the
         // first one is the drive that start-up opens.
-        SetCDImages(parser.values(CdImageOption()));
+        SetCDImages(options.CdImages);
+        if (options.Mode != TCommandLineMode::Window)
+            return RunCommandLine(options, TTerminal::Standard());
         for (const QString& image : CDImages()) {
             const QString problem = CheckCDImage(image);
             if (!problem.isEmpty())
