@@ -20,9 +20,8 @@ TRipForm::TRipForm(QWidget* owner, TPrompter& prompter, TMp3EncodeProcess& mp3, 
     ui->Image1->setPixmap(picture.pixmap(32, 32));
     Caption = windowTitle();
     GroupTitle = ui->GroupBox1->title();
-    InitializingText = ui->Label3->text();
-    InitializingShown = false;
-    ui->Label3->hide();
+    // "Initializing..." stays over the gauge until the first progress report.
+    InitializingShown = true;
     connect(ui->btStop, &QPushButton::clicked, this, &TRipForm::StopJob);
 
     JobEngine = std::make_unique<TJobEngine>(*this, prompter, mp3, wma);
@@ -135,7 +134,8 @@ void TRipForm::showEvent(QShowEvent* event)
         TranslateForm(this, AppSettings().Language);
         setWindowTitle(Caption);
         ui->GroupBox1->setTitle(GroupTitle);
-        ui->Label3->setText(InitializingText);
+        if (!InitializingText.isEmpty())
+            ui->Label3->setText(InitializingText);
         ui->Label3->setVisible(InitializingShown);
     }
     QDialog::showEvent(event);

@@ -62,7 +62,7 @@ private:
     // design-time captions must not replace them when the window is shown.
     QString Caption;
     QString GroupTitle;
-    QString InitializingText;
+    QString InitializingText; // empty until the job sets it
     bool InitializingShown = false;
     bool Ended = false;
 };

@@ -155,6 +155,8 @@ TEST(JobWindow, ShowsEachStepsProgressAndClosesByItselfAtTheEnd)
     EXPECT_TRUE(form.findChild<QLabel*>("Label1")->text().isEmpty());
     EXPECT_TRUE(form.findChild<QLabel*>("Label2")->text().isEmpty());
     EXPECT_FALSE(form.findChild<QProgressBar*>("FlatGauge1")->isTextVisible());
+    // "Initializing..." lies over the gauge until the first progress.
+    EXPECT_FALSE(form.findChild<QLabel*>("Label3")->isHidden());
     // Centred over its owner, halves rounded toward zero.
     const QRect area = owner.frameGeometry();
     EXPECT_EQ(form.x(), area.left() + (area.width() - form.width()) / 2);
@@ -175,7 +177,7 @@ TEST(JobWindow, ShowsEachStepsProgressAndClosesByItselfAtTheEnd)
         return s.Caption == "Encoding(02/02): " + files[1] && s.Group == "Encoding";
     }));
     EXPECT_TRUE(watch.Any([&](const TShown& s) {
-        return s.Gauge > 0 && s.GaugeText && time.match(s.Elapsed).hasMatch() &&
+        return s.Gauge > 0 && s.GaugeText && !s.Initializing && time.match(s.Elapsed).hasMatch() &&
                time.match(s.Estimated).hasMatch();
     }));
 }
@@ -197,7 +199,9 @@ TEST(JobWindow, ShownInGermanKeepsTheStepsTextsAndTranslatesTheRest)
     QString group;
     QString elapsed;
     QString stop;
+    QString initializing;
     TModalAnswer answer([&](QWidget* window) {
+        initializing = window->findChild<QLabel*>("Label3")->text();
         caption = window->windowTitle();
         group = window->findChild<QGroupBox*>("GroupBox1")->title();
         elapsed = window->findChild<QLabel*>("Label10")->text();
@@ -211,6 +215,7 @@ TEST(JobWindow, ShownInGermanKeepsTheStepsTextsAndTranslatesTheRest)
     EXPECT_EQ(group, "WAV nach OGG kodieren");
     EXPECT_EQ(elapsed, "Verstrichene Zeit:");
     EXPECT_EQ(stop, "Stopp");
+    EXPECT_EQ(initializing, "Initialisierung...");
 }
 
 TEST(JobWindow, EnglishLanguageFileCoversTheWindow)
