@@ -11,6 +11,7 @@
 #include "cd/image_writer.h"
 #include "core/messages.h"
 #include "core/settings.h"
+#include "support/child_run.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -18,13 +19,9 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -84,66 +81,6 @@ int RipAll(int argc, char** argv, const QString& image, const QString& folder)
     }
     CloseCDHandle(drive);
     return completions.Failures == 0 && completions.Count == toc.LastTrack ? 0 : 1;
-}
-
-struct TRun {
-    double Seconds = 0;
-    double CpuSeconds = 0; // user and system time of the child
-    long PeakKilobytes = 0;
-    bool Ok = false;
-};
-
-TRun RunChild(const std::vector<std::string>& arguments, const QString& workingFolder)
-{
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t child = fork();
-    if (child == 0) {
-        if (chdir(QFile::encodeName(workingFolder).constData()) != 0)
-            _exit(127);
-        // cd-paranoia reports its progress on the terminal; neither side pays for that.
-        if (FILE* null = std::fopen("/dev/null", "w")) {
-            dup2(fileno(null), 1);
-            dup2(fileno(null), 2);
-        }
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    TRun run;
-    int status = 0;
-    rusage usage{};
-    if (child < 0 || wait4(child, &status, 0, &usage) != child)
-        return run;
-    run.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.PeakKilobytes = usage.ru_maxrss;
-    run.CpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                     double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    run.Ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    return run;
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-void EmptyFolder(const QString& path)
-{
-    QDir(path).removeRecursively();
-    QDir().mkpath(path);
-}
-
-// Neither side may pay for writing back the other's files: both outputs go, and
-// what is still dirty reaches the disk before the clock starts.
-void Settle(const QString& ours, const QString& peer)
-{
-    EmptyFolder(ours);
-    EmptyFolder(peer);
-    sync();
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 // raise the priority (as root: nice -n -10) so that it disturbs both sides
 // alike.
 #include "cd/image_writer.h"
+#include "support/child_run.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -21,83 +22,15 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
 constexpr double OggPauseSeconds = 0.3;
-
-struct TRun {
-    double Seconds = 0;
-    double CpuSeconds = 0; // user and system time of the child
-    long PeakKilobytes = 0;
-    bool Ok = false;
-};
-
-// Runs a program in folder with VELBROOK_HOME set to home (when given), its
-// output thrown away.
-TRun RunChild(const std::vector<std::string>& arguments, const QString& folder, const QString& home = {})
-{
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    const QByteArray homePath = QFile::encodeName(home);
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t child = fork();
-    if (child == 0) {
-        if (chdir(QFile::encodeName(folder).constData()) != 0)
-            _exit(127);
-        if (!homePath.isEmpty())
-            setenv("VELBROOK_HOME", homePath.constData(), 1);
-        // Neither side pays for a terminal: progress goes nowhere.
-        if (FILE* null = std::fopen("/dev/null", "w")) {
-            dup2(fileno(null), 1);
-            dup2(fileno(null), 2);
-        }
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    TRun run;
-    int status = 0;
-    rusage usage{};
-    if (child < 0 || wait4(child, &status, 0, &usage) != child)
-        return run;
-    run.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.PeakKilobytes = usage.ru_maxrss;
-    run.CpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                     double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    run.Ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    return run;
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-void EmptyFolder(const QString& path)
-{
-    QDir(path).removeRecursively();
-    QDir().mkpath(path);
-}
-
-// Neither side may pay for writing back the other's files.
-void Settle(const QString& ours, const QString& peer)
-{
-    EmptyFolder(ours);
-    EmptyFolder(peer);
-    sync();
-}
 
 } // namespace
 
