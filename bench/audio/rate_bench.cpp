@@ -10,6 +10,7 @@
 #include "audio/rate_converter.h"
 #include "audio/wave_in.h"
 #include "audio/wave_out.h"
+#include "support/run_output.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -88,20 +89,7 @@ bool ConvertOurs(const QString& from, const QString& to)
     TWaveOut out;
     out.SetFileName(to);
     out.AssignInput(&rate);
-    std::atomic<int> ended{0};
-    std::atomic<bool> failed{false};
-    out.SetOnDone([&](TACSOutput*) { ended = 1; });
-    out.SetOnThreadException([&](TACSOutput*, const std::exception& error) {
-        std::fprintf(stderr, "conversion failed: %s\n", error.what());
-        failed = true;
-        ended = 1;
-    });
-    out.Run();
-    while (!ended.load())
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    while (out.Status() != osIdle)
-        std::this_thread::yield();
-    return !failed.load();
+    return RunOutputToEnd(out);
 }
 
 bool RunTool(const QStringList& command, const QString& output)

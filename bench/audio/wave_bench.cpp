@@ -9,6 +9,7 @@
 // wave_bench [--minutes N] [--runs N] [--dir FOLDER]; exits 1 when a target is missed.
 #include "audio/wave_in.h"
 #include "audio/wave_out.h"
+#include "support/run_output.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -71,20 +72,7 @@ bool Convert(const QString& from, const QString& to, TWavType type)
     out.SetFileName(to);
     out.SetWavType(type);
     out.AssignInput(&in);
-    std::atomic<int> ended{0};
-    std::atomic<bool> failed{false};
-    out.SetOnDone([&](TACSOutput*) { ended = 1; });
-    out.SetOnThreadException([&](TACSOutput*, const std::exception& error) {
-        std::fprintf(stderr, "conversion failed: %s\n", error.what());
-        failed = true;
-        ended = 1;
-    });
-    out.Run();
-    while (!ended.load())
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    while (out.Status() != osIdle)
-        std::this_thread::yield();
-    return !failed.load();
+    return RunOutputToEnd(out);
 }
 
 bool RunTool(const QString& program, const QStringList& arguments, const QString& output)
