@@ -32,6 +32,8 @@ struct TResString {
     X(RES_Extracting, "Extracting")                                                                          \
     X(RES_File_Cannot_Create, " maybe be used!")                                                             \
     X(RES_File_Exist, " has existed,overite it?")                                                            \
+    X(RES_File_NotPlain, "The name is taken by something that is not a plain file")                          \
+    X(RES_File_ReadOnly, "The file is read-only (its write permissions are all cleared) and is kept")        \
     X(RES_Get_CDHandle, "Please access CD devices rightly above all!")                                       \
     X(RES_Have_Modify, " has been modified,Save it?")                                                        \
     X(RES_ID3Edit_Caption, "ID3 Tag Edit")                                                                   \

@@ -1,5 +1,7 @@
 #include "safe_files.h"
 
+#include "core/language.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QIODevice>
@@ -101,9 +103,9 @@ QString TFileError::Text() const
 {
     switch (Kind) {
     case TKind::Protected:
-        return QStringLiteral("The file is read-only (its write permissions are all cleared) and is kept");
+        return Translate(RES_File_ReadOnly);
     case TKind::NotPlain:
-        return QStringLiteral("The name is taken by something that is not a plain file");
+        return Translate(RES_File_NotPlain);
     case TKind::System:
         break;
     }
@@ -359,11 +361,13 @@ bool TCreatedFile::Reset()
            lseek(FileHandle, 0, SEEK_SET) == 0;
 }
 
-void TCreatedFile::Close()
+TFileError TCreatedFile::Close()
 {
-    if (FileHandle >= 0)
-        ::close(FileHandle);
+    TFileError error;
+    if (FileHandle >= 0 && ::close(FileHandle) != 0 && errno != EINTR)
+        error = TFileError::FromErrno();
     FileHandle = -1;
+    return error;
 }
 
 bool TCreatedFile::Remove()
@@ -442,12 +446,13 @@ TFileError TPendingFile::Commit(TReplace replace)
 {
     if (!Active())
         return TFileError(EINVAL);
+    // Write errors reported late (quotas, network file systems) show here,
+    // before the file takes the target's place.
+    const TFileError closed = File.Close();
+    if (closed)
+        return closed;
     if (!File.StillOurs())
         return TFileError(ENOENT);
-    // Write errors the disk reports late (quotas, network file systems) show
-    // here, before the file takes the target's place.
-    if (File.Handle() >= 0 && fsync(File.Handle()) != 0 && errno != EINVAL && errno != EROFS)
-        return TFileError::FromErrno();
     const QByteArray from = Native(File.Path());
     const QByteArray to = Native(TargetPath);
     if (replace == TReplace::Allowed) {

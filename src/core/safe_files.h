@@ -148,8 +148,10 @@ public:
     bool StillOurs() const;
     // Empties the file for a new use, when it is still ours; false otherwise.
     bool Reset();
-    // Closes the handle; the file stays and is still removed later.
-    void Close();
+    // Closes the handle; the file stays and is still removed later. The error
+    // is what closing reported (a network file system may report a failed
+    // write only here).
+    TFileError Close();
     // Deletes the file if Path still leads to it, and forgets it.
     bool Remove();
     // Forgets the file without deleting it (it has been renamed into place).
@@ -188,10 +190,10 @@ public:
     int Handle() const { return File.Handle(); }
     qint64 Size() const;
 
-    // Flushes the temporary to the disk and renames it to the target. Fails
-    // (and keeps the temporary for Discard) when the temporary is no longer
-    // ours, when the target may not be replaced (see TReplace), or when the
-    // system refuses.
+    // Closes the temporary and renames it to the target. Fails (and keeps the
+    // temporary for Discard) when closing reports a failed write, when the
+    // temporary is no longer ours, when the target may not be replaced (see
+    // TReplace), or when the system refuses.
     TFileError Commit(TReplace replace);
     // Deletes the temporary if it is still ours.
     void Discard();

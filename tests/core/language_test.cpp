@@ -102,6 +102,8 @@ TEST(EnglishLanguageFile, CoversEveryMessageKeyTheProgramUses)
                                "RES_Extracting",
                                "RES_File_Cannot_Create",
                                "RES_File_Exist",
+                               "RES_File_NotPlain",
+                               "RES_File_ReadOnly",
                                "RES_Get_CDHandle",
                                "RES_Have_Modify",
                                "RES_ID3Edit_Caption",
