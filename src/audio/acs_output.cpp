@@ -6,6 +6,7 @@
 #include <QFile>
 
 #include <chrono>
+#include <unistd.h>
 
 TACSThread::TACSThread(TACSOutput* output) : Output(output)
 {
@@ -433,15 +434,32 @@ void TACSFileOut::SetFileMode(TFileOutputMode)
 void TACSFileOut::OpenOutputFile(bool keepContents)
 {
     RunFileName = FileNameValue;
-    auto file = std::make_unique<QFile>(RunFileName);
-    QIODevice::OpenMode mode = QIODevice::ReadWrite | QIODevice::Unbuffered;
-    if (!keepContents)
-        mode |= QIODevice::Truncate;
-    if (!file->open(mode))
+    RunCreated = {};
+    // Never through a link, never into a FIFO or device, never over a file the
+    // user made read-only.
+    const bool existed = EntryExists(RunFileName);
+    TFileError error;
+    const int handle = OpenFileForWriting(RunFileName, !keepContents, &error);
+    if (handle < 0)
+        throw EACSException(
+            QStringLiteral("Cannot create the file \"%1\": %2").arg(RunFileName, error.Text()));
+    if (!existed)
+        RunCreated = TFileIdentity::OfHandle(handle);
+    auto file = std::make_unique<QFile>();
+    if (!file->open(handle, QIODevice::ReadWrite | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        ::close(handle);
+        RemoveCreatedFile();
         throw EACSException(
             QStringLiteral("Cannot create the file \"%1\": %2").arg(RunFileName, file->errorString()));
+    }
     OwnedFile = std::move(file);
     StreamDevice = OwnedFile.get();
+}
+
+void TACSFileOut::RemoveCreatedFile()
+{
+    RemoveIfSame(RunFileName, RunCreated);
+    RunCreated = {};
 }
 
 bool TACSFileOut::CloseOutputFile()

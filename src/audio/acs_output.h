@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/acs_input.h"
+#include "core/safe_files.h"
 
 #include <QObject>
 #include <QString>
@@ -224,8 +225,12 @@ public:
 
 protected:
     // Opens FileName for writing into OwnedFile and StreamDevice: emptied, or
-    // kept for appending. Raises with the system's reason when it cannot.
+    // kept for appending. A link, a FIFO or device and a write-protected file
+    // at the name are refused. Raises with the system's reason when it cannot.
     void OpenOutputFile(bool keepContents);
+    // Deletes the file the run's OpenOutputFile created, if the name still
+    // leads to it (a run that could not start takes back what it made).
+    void RemoveCreatedFile();
     // Closes and frees the file opened here; false when the last buffered
     // bytes could not be written.
     bool CloseOutputFile();
@@ -235,6 +240,8 @@ protected:
     TFileOutputMode FileModeValue = foRewrite;
     // FileName as it was when the run's file was opened.
     QString RunFileName;
+    // The file OpenOutputFile created, invalid when it opened an existing one.
+    TFileIdentity RunCreated;
 
 private:
     QString FileNameValue;

@@ -63,7 +63,6 @@ void TWaveOut::PrepareOutput()
 {
     EndOfInput = false;
     Appending = false;
-    CreatedFile = false;
     DataBytes = 0;
     Frames = 0;
     BlocksUsed = 0;
@@ -96,8 +95,7 @@ void TWaveOut::PrepareOutput()
         }
     } catch (...) {
         CloseOutputFile();
-        if (CreatedFile)
-            QFile::remove(RunFileName);
+        RemoveCreatedFile();
         StreamDevice = nullptr;
         throw;
     }
@@ -122,7 +120,6 @@ void TWaveOut::OpenDestination()
     }
     const QString name = FileName();
     Appending = FileModeValue == foAppend && FileSizeOf(name) > 0;
-    CreatedFile = !QFileInfo::exists(name);
     OpenOutputFile(Appending);
 }
 
@@ -310,7 +307,8 @@ void TWaveOut::WriteRaw(const void* data, qint64 length)
 {
     if (length <= 0)
         return;
-    if (StreamDevice->write(static_cast<const char*>(data), length) != length)
+    // Goes on after a short write, so that a full disk is named as such.
+    if (!WriteFully(*StreamDevice, static_cast<const char*>(data), length))
         throw EACSException(WriteErrorText(StreamDevice->errorString()));
 }
 
@@ -324,7 +322,7 @@ void TWaveOut::WriteAt(qint64 offset, quint32 value)
 {
     char bytes[4];
     qToLittleEndian<quint32>(value, bytes);
-    if (!StreamDevice->seek(offset) || StreamDevice->write(bytes, 4) != 4)
+    if (!StreamDevice->seek(offset) || !WriteFully(*StreamDevice, bytes, 4))
         throw EACSException(WriteErrorText(StreamDevice->errorString()));
 }
 

@@ -73,6 +73,5 @@ private:
     std::vector<quint8> Blocks; // encoded blocks not yet written
     std::size_t BlocksUsed = 0; // bytes of Blocks in use
     qint64 StagedFrames = 0;    // frames the staged blocks hold
-    bool CreatedFile = false;   // this run made the file: removed again if it cannot start
     TImaState Ima[2];
 };

@@ -151,7 +151,6 @@ void TVorbisOut::PrepareOutput()
 {
     EndOfStream = false;
     WriteFailed = false;
-    CreatedFile = false;
     Appending = false;
     AppendStart = 0;
     Carried = 0;
@@ -175,8 +174,7 @@ void TVorbisOut::PrepareOutput()
                 file->resize(AppendStart);
         }
         CloseOutputFile();
-        if (CreatedFile)
-            QFile::remove(RunFileName);
+        RemoveCreatedFile();
         StreamDevice = nullptr;
         Encoder.reset();
         throw;
@@ -245,7 +243,6 @@ void TVorbisOut::OpenDestination()
     } else {
         const QString name = FileName();
         Appending = FileModeValue == foAppend && FileSizeOf(name) > 0;
-        CreatedFile = !QFileInfo::exists(name);
         OpenOutputFile(Appending);
     }
     if (Appending) {
@@ -412,7 +409,8 @@ void TVorbisOut::WritePending()
     if (Pending.empty())
         return;
     const auto length = static_cast<qint64>(Pending.size());
-    if (StreamDevice->write(Pending.data(), length) != length) {
+    // Goes on after a short write, so that a full disk is named as such.
+    if (!WriteFully(*StreamDevice, Pending.data(), length)) {
         WriteFailed = true;
         throw EACSException(WriteErrorText(StreamDevice->errorString()));
     }

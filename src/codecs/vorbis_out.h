@@ -119,7 +119,6 @@ private:
     int SampleRate = 0;
     bool EndOfStream = false;
     bool WriteFailed = false;
-    bool CreatedFile = false;
     bool Appending = false;
     qint64 AppendStart = 0; // length of the file before this run appended to it
     quint32 RunSerial = 0;

@@ -2,9 +2,11 @@
 #include "audio/wave_in.h"
 #include "audio/wave_out.h"
 #include "audio_test_support.h"
+#include "support/small_disk.h"
 #include "support/temp_home.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QtEndian>
 #include <gtest/gtest.h>
 
@@ -12,6 +14,7 @@
 #include <csignal>
 #include <memory>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -259,10 +262,27 @@ TEST_F(WaveOutTest, StartErrorsGoToThreadExceptionAndLeaveFilesAlone)
     EXPECT_TRUE(StartError(out, tone).startsWith("Cannot create the file"));
     EXPECT_FALSE(tone.Busy());
 
-    // A device that takes no data: the header cannot be written.
+    // A device is never written to, nor a file through a link.
     out.SetFileName(QStringLiteral("/dev/full"));
-    EXPECT_TRUE(StartError(out, tone).startsWith("Cannot write to the file \"/dev/full\""));
+    EXPECT_TRUE(StartError(out, tone).startsWith("Cannot create the file \"/dev/full\""));
     EXPECT_TRUE(QFile::exists(QStringLiteral("/dev/full")));
+    WriteFile(Path("victim.wav"), "precious");
+    ASSERT_EQ(::symlink(QFile::encodeName(Path("victim.wav")).constData(),
+                        QFile::encodeName(Path("link.wav")).constData()),
+              0);
+    out.SetFileName(Path("link.wav"));
+    EXPECT_TRUE(StartError(out, tone).startsWith("Cannot create the file"));
+    EXPECT_EQ(ReadFile(Path("victim.wav")), "precious");
+    EXPECT_TRUE(QFileInfo(Path("link.wav")).isSymLink());
+
+    // A disk that takes no data: the header cannot be written, and the reason
+    // is the system's.
+    {
+        TFileSizeLimit limit(20);
+        out.SetFileName(Path("full.wav"));
+        EXPECT_EQ(StartError(out, tone), "Cannot write to the file \"" + Path("full.wav") + "\": File too large");
+    }
+    EXPECT_FALSE(QFile::exists(Path("full.wav")));
     EXPECT_FALSE(tone.Busy());
 }
 
@@ -327,6 +347,8 @@ TEST_F(WaveOutTest, FullDiskEndsTheRunWithAnErrorAndATruthfulFile)
         EXPECT_EQ(events.Errors(), 1);
         EXPECT_TRUE(events.LastError().startsWith("Cannot write to the file"))
             << events.LastError().toStdString();
+        // The system's reason, also when the last write went in only in part.
+        EXPECT_TRUE(events.LastError().endsWith("File too large")) << events.LastError().toStdString();
         EXPECT_FALSE(tone.Busy());
         const QByteArray file = ReadFile(Path("full.wav"));
         EXPECT_LE(file.size(), 100000);
