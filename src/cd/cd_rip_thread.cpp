@@ -9,8 +9,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -48,11 +48,6 @@ QString GainTempPath(const QString& path)
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
     const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
     return (dot > slash ? path.left(dot) : path) + QStringLiteral(".nor");
-}
-
-bool WriteAll(QFile& file, const char* data, qint64 size)
-{
-    return file.write(data, size) == size;
 }
 
 } // namespace
@@ -133,9 +128,20 @@ void TCDRipThread::run()
 
 void TCDRipThread::ReadTrack(const QString& path, qint64 start, qint64 count)
 {
-    OutputStream.setFileName(path);
-    if (!OutputStream.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-        PostCompletion(5);
+    // Nothing is read for a file that could not take its name afterwards.
+    TFileError refused = CheckReplaceable(path);
+    if (!refused && ReplaceRule() == TPendingFile::TReplace::Never && EntryExists(path))
+        refused = TFileError(EEXIST);
+    TPendingFile track;
+    if (!refused)
+        refused = track.Begin(path);
+    if (refused) {
+        PostFileFailure(5, refused);
+        return;
+    }
+    if (!OutputStream.open(track.Handle(), QIODevice::WriteOnly | QIODevice::Unbuffered,
+                           QFileDevice::DontCloseHandle)) {
+        PostFileFailure(5, TFileError::FromErrno());
         return;
     }
     WriteStorage.assign((sizeof(CDTrackBuffer) + WriteBlockBytes) / sizeof(std::uint32_t), 0);
@@ -144,42 +150,52 @@ void TCDRipThread::ReadTrack(const QString& path, qint64 start, qint64 count)
     WriteFill = HeaderBytes;
     const TClock::time_point startTime = Now();
     qint64 done = 0;
-    bool failed = false;
+    TChunkResult failure = TChunkResult::Done;
     while (done < count) {
         const int n = static_cast<int>(std::min<qint64>(FramesPerRead, count - done));
-        if (ReadChunk(start + done, n) != TChunkResult::Done)
-            failed = true;
+        failure = ReadChunk(start + done, n);
         done += n;
         PostProgress(done * 100 / count, startTime);
-        if (failed || StopRequested)
+        if (failure != TChunkResult::Done || StopRequested)
             break;
     }
-    if (failed) {
-        FlushOutput(true);
-        OutputStream.close();
-        PostCompletion(3);
-        return;
-    }
-    // Also after a stop, so a stopped track is a valid, shorter WAV file.
-    const bool written = FlushOutput(true);
-    const qint64 dataLength = OutputStream.size() - HeaderBytes;
-    const bool headerWritten =
-        written && OutputStream.seek(0) && OutputStream.write(CDWavHeader(dataLength)) == HeaderBytes;
+    const bool written =
+        failure == TChunkResult::Done && FlushOutput(true) && OutputStream.seek(0) &&
+        WriteFully(OutputStream, CDWavHeader(OutputStream.size() - HeaderBytes).constData(), HeaderBytes);
+    const QString writeError = OutputStream.errorString();
     OutputStream.close();
+    // A stopped or failed track is discarded with its temporary file: nothing
+    // half-read ever stands under the track's name.
     if (StopRequested) {
         Relay->Wake();
         return;
     }
-    if (!headerWritten) {
+    if (failure == TChunkResult::ReadFailed) {
         PostCompletion(3);
+        return;
+    }
+    if (!written) {
+        PostCompletion(6, writeError);
         return;
     }
     const TAppSettings& settings = AppSettings();
-    if (settings.Normalize && !ApplyGain(path, settings.NormalizePercent)) {
-        PostCompletion(3);
+    if (settings.Normalize) {
+        if (ApplyGain(track, path, settings.NormalizePercent))
+            return;
+        Relay->Wake();
+        return;
+    }
+    const TFileError placed = track.Commit(ReplaceRule());
+    if (placed) {
+        PostFileFailure(6, placed);
         return;
     }
     PostCompletion(0);
+}
+
+TPendingFile::TReplace TCDRipThread::ReplaceRule() const
+{
+    return ReplaceExisting ? TPendingFile::TReplace::Allowed : TPendingFile::TReplace::Never;
 }
 
 char* TCDRipThread::WriteArea()
@@ -191,7 +207,7 @@ bool TCDRipThread::FlushOutput(bool everything)
 {
     // Whole pages go out; the rest moves to the front and waits for more.
     const qsizetype bytes = everything ? WriteFill : WriteFill / PageBytes * PageBytes;
-    const bool written = bytes == 0 || WriteAll(OutputStream, WriteArea(), bytes);
+    const bool written = bytes == 0 || WriteFully(OutputStream, WriteArea(), bytes);
     std::memmove(WriteArea(), WriteArea() + bytes, size_t(WriteFill - bytes));
     WriteFill -= bytes;
     return written;
@@ -228,58 +244,74 @@ TCDRipThread::TChunkResult TCDRipThread::ReadChunk(qint64 lba, int frames)
     return TChunkResult::Done;
 }
 
-bool TCDRipThread::ApplyGain(const QString& path, int normalizePercent)
+bool TCDRipThread::ApplyGain(TPendingFile& track, const QString& path, int normalizePercent)
 {
     auto begins = std::make_unique<TProcessInfo>();
     begins->Percent = 999;
     Report(WM_PROCESSINFO, 0, std::move(begins));
-    const QString tempPath = GainTempPath(path);
     const float factor = static_cast<float>(normalizePercent) / 100.0f;
 
-    QFile input(path);
-    QFile output(tempPath);
-    auto fail = [&] {
+    TPendingFile scaled;
+    QFile input(track.PendingPath());
+    QFile output;
+    // When scaling fails the unscaled track takes its place, as a whole file.
+    auto fail = [&](const QString& reason) {
         input.close();
         output.close();
-        QFile::remove(tempPath);
-        return false;
+        scaled.Discard();
+        const TFileError placed = track.Commit(ReplaceRule());
+        if (placed)
+            PostFileFailure(6, placed);
+        else
+            PostCompletion(6, QStringLiteral("%1 (the track is kept unscaled)").arg(reason));
+        return true;
     };
-    if (!input.open(QIODevice::ReadOnly) || !output.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return fail();
+    TFileError error = scaled.BeginNamed(path, GainTempPath(path));
+    if (error)
+        return fail(error.Text());
+    if (!input.open(QIODevice::ReadOnly))
+        return fail(input.errorString());
+    if (!output.open(scaled.Handle(), QIODevice::WriteOnly | QIODevice::Unbuffered,
+                     QFileDevice::DontCloseHandle))
+        return fail(output.errorString());
     const qint64 size = input.size();
     const TClock::time_point startTime = Now();
     const QByteArray header = input.read(HeaderBytes);
-    if (header.size() != HeaderBytes || output.write(header) != HeaderBytes)
-        return fail();
+    if (header.size() != HeaderBytes)
+        return fail(input.errorString());
+    if (!WriteFully(output, header.constData(), HeaderBytes))
+        return fail(output.errorString());
     qint64 processed = HeaderBytes;
     char block[GainBlockBytes];
     for (;;) {
+        // A long track's gain pass must not hold up a stop.
+        if (StopRequested)
+            return false;
         PostProgress(size > 0 ? processed * 100 / size : 100, startTime);
         const qint64 read = input.read(block, GainBlockBytes);
         if (read < 0)
-            return fail();
+            return fail(input.errorString());
         if (read == 0)
             break;
         for (qint64 i = 0; i + 1 < read; i += 2) {
             const auto sample = qFromLittleEndian<qint16>(block + i);
             // Samples are clipped, not wrapped, should a percentage above 100
             // come from the settings file.
-            const double scaled = std::nearbyint(double(sample) * double(factor));
-            qToLittleEndian(static_cast<qint16>(std::clamp(scaled, -32768.0, 32767.0)), block + i);
+            const double value = std::nearbyint(double(sample) * double(factor));
+            qToLittleEndian(static_cast<qint16>(std::clamp(value, -32768.0, 32767.0)), block + i);
         }
-        if (!WriteAll(output, block, read))
-            return fail();
+        if (!WriteFully(output, block, read))
+            return fail(output.errorString());
         processed += read;
     }
     input.close();
-    if (!output.flush())
-        return fail();
     output.close();
-    if (output.error() != QFileDevice::NoError)
-        return fail();
     // One rename replaces the track: there is never a moment without it.
-    if (std::rename(QFile::encodeName(tempPath).constData(), QFile::encodeName(path).constData()) != 0)
-        return fail();
+    error = scaled.Commit(ReplaceRule());
+    if (error)
+        return fail(error.Text());
+    track.Discard();
+    PostCompletion(0);
     return true;
 }
 
@@ -313,10 +345,17 @@ void TCDRipThread::Report(QEvent::Type type, qint64 lParam, std::unique_ptr<TPro
     LastWake = Now();
 }
 
-void TCDRipThread::PostCompletion(int result)
+void TCDRipThread::PostCompletion(int result, const QString& reason, int errorNumber)
 {
     auto info = std::make_unique<TProcessInfo>();
     info->Percent = 1000;
     info->Result = result;
+    info->ElapsedText = reason;
+    info->ErrorNumber = errorNumber;
     Report(WM_PROCESSINFO, 0, std::move(info));
+}
+
+void TCDRipThread::PostFileFailure(int result, const TFileError& error)
+{
+    PostCompletion(result, error.Text(), error.ErrorNumber());
 }

@@ -4,6 +4,7 @@
 #include "cd/report_relay.h"
 #include "core/helpers.h"
 #include "core/messages.h"
+#include "core/safe_files.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -23,9 +24,19 @@ QByteArray CDWavHeader(qint64 dataLength);
 // Turns one track of the disc in Drive into <output folder>/<BaseName>.wav and
 // reports to NotifyWindow: WM_RIPERROR 1 or 2 when the drive cannot be set up,
 // otherwise progress (WM_PROCESSINFO 0..100, 999 when the gain pass begins) and
-// one completion (1000 with Result 0 finished, 3 a read or write failed, 5 the
-// file could not be created). A stopped track ends without a completion.
-// Reports reach NotifyWindow in order through a TReportRelay on its thread.
+// one completion: 1000 with Result 0 finished, 3 a read failed, 5 the file
+// could not be created, 6 it could not be written; for 5 and 6 ElapsedText
+// holds the system's reason and ErrorNumber its errno. A stopped track ends
+// without a completion. Reports reach NotifyWindow in order through a
+// TReportRelay on its thread.
+//
+// The track is written into a private temporary beside the WAV file and takes
+// the WAV file's name only when it is complete (and scaled, when asked): a
+// track that failed or was stopped leaves nothing under its name, and a file
+// it replaces stays whole until then. With normalizing on, the scaled copy is
+// written into <BaseName>.nor (or "<BaseName> (2).nor"... when that name is
+// taken), which then takes the WAV file's name; when scaling fails, the
+// unscaled track takes it and the completion is 6.
 //
 // Threads: created, resumed and freed on the owner's thread, which afterwards
 // only sets StopRequested; everything else runs on the thread itself. Freeing
@@ -47,6 +58,10 @@ public:
     CDHandle Drive = 0;
     QObject* NotifyWindow = nullptr;
     std::atomic<bool> StopRequested{false};
+    // Whether a file that has the WAV file's name is replaced by the track
+    // (the window), or kept and the track failed (the command line without
+    // --overwrite). A write-protected file is always kept. Set before Resume.
+    bool ReplaceExisting = true;
 
 protected:
     void run() override;
@@ -56,12 +71,16 @@ private:
 
     void ReadTrack(const QString& path, qint64 start, qint64 count);
     TChunkResult ReadChunk(qint64 lba, int frames);
-    bool ApplyGain(const QString& path, int normalizePercent);
+    // Scales the finished track into its place; false when it was stopped
+    // (nothing is reported then).
+    bool ApplyGain(TPendingFile& track, const QString& path, int normalizePercent);
+    TPendingFile::TReplace ReplaceRule() const;
     char* WriteArea();
     bool FlushOutput(bool everything);
     void PostProgress(qint64 percent, TClock::time_point start);
     void Report(QEvent::Type type, qint64 lParam, std::unique_ptr<TProcessInfo> info = nullptr);
-    void PostCompletion(int result);
+    void PostCompletion(int result, const QString& reason = QString(), int errorNumber = 0);
+    void PostFileFailure(int result, const TFileError& error);
 
     // What is not yet written to OutputStream, behind room for the header of
     // the library's read buffer (see ReadChunk).

@@ -23,6 +23,9 @@ struct TProcessInfo {
     // code 0. A program that was killed or failed has not produced its file,
     // whatever it printed before.
     bool ExitedCleanly = true;
+    // For a completion that failed on a file: the errno of the failure, 0 when
+    // none is known. The reason's text travels in ElapsedText.
+    int ErrorNumber = 0;
 };
 
 inline constexpr QEvent::Type WM_RIPERROR = static_cast<QEvent::Type>(QEvent::User + 101);

@@ -1,16 +1,20 @@
 #include "cd/cd_rip_thread.h"
 #include "cd_test_support.h"
 #include "core/settings.h"
+#include "support/small_disk.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
+#include <QThread>
 #include <QtEndian>
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <sys/resource.h>
+#include <algorithm>
+#include <cerrno>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -69,6 +73,13 @@ quint32 Le32(const QByteArray& bytes, int at)
 QString OutputFile(const QString& name)
 {
     return AppSettings().OutputFolder + "/" + name;
+}
+
+// Every file in the output folder, hidden ones included.
+QStringList OutputListing()
+{
+    return QDir(AppSettings().OutputFolder)
+        .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 TImageSpec Tracks(std::initializer_list<qint64> frames)
@@ -190,50 +201,45 @@ TEST(CdRipThread, RipTimeLimitsTheFramesRead)
     EXPECT_EQ(ReadAll(OutputFile("empty.wav")), CDWavHeader(0));
 }
 
-TEST(CdRipThread, StopLeavesAValidShorterFileAndNoCompletion)
+TEST(CdRipThread, StopLeavesNothingUnderTheTracksNameAndNoCompletion)
 {
     TCdTest test;
     test.UseImage("disc.cue", Tracks({300}));
     const CDHandle drive = test.Open();
     ASSERT_NE(drive, 0u);
+    test.Home.Write("Output/stopped.wav", "an older take");
     AppSettings().Normalize = true;
     // A stop that is already asked for when the first read returns ends the track there.
     const auto reports = Rip(drive, 1, "stopped", [](TCDRipThread& thread) { thread.StopRequested = true; });
     EXPECT_EQ(PercentsOf(reports), (std::vector<int>{3}));
-    const QByteArray wav = ReadAll(OutputFile("stopped.wav"));
-    ASSERT_EQ(wav.size(), 44 + 10 * CDFrameBytes);
-    EXPECT_EQ(wav.left(44), CDWavHeader(10 * CDFrameBytes));
-    EXPECT_TRUE(wav.mid(44) == DataSlice(test.Home.File("disc.bin"), 0, 10)); // not scaled
+    // A shorter track would look complete; the file it would replace stays.
+    EXPECT_EQ(ReadAll(OutputFile("stopped.wav")), "an older take");
+    EXPECT_EQ(OutputListing(), QStringList{"stopped.wav"});
 }
 
-TEST(CdRipThread, UnreadableSecondChunkKeepsTheFirstBehindAnEmptyHeader)
+TEST(CdRipThread, ReadFailuresLeaveNothingUnderTheTracksName)
 {
-    TCdTest test;
-    test.UseImage("disc.cue", Tracks({100, 100}));
-    qputenv("VELBROOK_UNREADABLE_SECTORS", "115");
-    const CDHandle drive = test.Open();
-    ASSERT_NE(drive, 0u);
-    const auto reports = Rip(drive, 2, "broken");
-    EXPECT_EQ(PercentsOf(reports), (std::vector<int>{10, 20, 1000}));
-    EXPECT_EQ(reports.back().Info.Result, 3);
-    const QByteArray wav = ReadAll(OutputFile("broken.wav"));
-    ASSERT_EQ(wav.size(), 44 + 10 * CDFrameBytes);
-    EXPECT_EQ(wav.left(44), CDWavHeader(0));
-    EXPECT_TRUE(wav.mid(44) == DataSlice(test.Home.File("disc.bin"), 100, 10));
-}
-
-TEST(CdRipThread, DataFileThatShrankIsAReadErrorNotSilence)
-{
-    TCdTest test;
-    test.UseImage("disc.cue", Tracks({100, 100}));
-    const CDHandle drive = test.Open();
-    ASSERT_NE(drive, 0u);
-    ASSERT_EQ(::truncate(QFile::encodeName(test.Home.File("disc.bin")).constData(), 150 * CDFrameBytes), 0);
-    const auto reports = Rip(drive, 2, "shrunk");
-    EXPECT_EQ(CompletionResult(reports), 3);
-    const QByteArray wav = ReadAll(OutputFile("shrunk.wav"));
-    EXPECT_EQ(wav.size(), 44 + 50 * CDFrameBytes);
-    EXPECT_EQ(Le32(wav, 40), 0u);
+    {
+        TCdTest test;
+        test.UseImage("disc.cue", Tracks({100, 100}));
+        qputenv("VELBROOK_UNREADABLE_SECTORS", "115");
+        const CDHandle drive = test.Open();
+        ASSERT_NE(drive, 0u);
+        const auto reports = Rip(drive, 2, "broken");
+        EXPECT_EQ(PercentsOf(reports), (std::vector<int>{10, 20, 1000}));
+        EXPECT_EQ(reports.back().Info.Result, 3);
+    }
+    {
+        TCdTest test;
+        test.UseImage("disc.cue", Tracks({100, 100}));
+        const CDHandle drive = test.Open();
+        ASSERT_NE(drive, 0u);
+        // A data file that shrank is a read error, not silence.
+        ASSERT_EQ(::truncate(QFile::encodeName(test.Home.File("disc.bin")).constData(), 150 * CDFrameBytes),
+                  0);
+        EXPECT_EQ(CompletionResult(Rip(drive, 2, "shrunk")), 3);
+        EXPECT_EQ(OutputListing(), QStringList{});
+    }
 }
 
 TEST(CdRipThread, DriveFailuresArePostedAsRipErrors)
@@ -257,18 +263,48 @@ TEST(CdRipThread, DriveFailuresArePostedAsRipErrors)
     EXPECT_EQ(reports[0].LParam, 1);
 }
 
-TEST(CdRipThread, FileThatCannotBeCreatedIsResultFive)
+TEST(CdRipThread, FileThatCannotTakeTheTracksNameIsResultFiveBeforeAnythingIsRead)
 {
+    struct TCase {
+        const char* Name;
+        std::function<void(TCdTest&)> Make;
+        bool Replace;
+        int Error;
+    };
+    const TCase cases[] = {
+        {"folder", [](TCdTest&) { QDir().mkpath(OutputFile("folder.wav")); }, true, EISDIR},
+        {"readonly",
+         [](TCdTest& test) {
+             test.Home.Write("Output/readonly.wav", "kept");
+             ::chmod(QFile::encodeName(OutputFile("readonly.wav")).constData(), 0444);
+         },
+         true, EPERM},
+        {"taken", [](TCdTest& test) { test.Home.Write("Output/taken.wav", "kept"); }, false, EEXIST},
+        {"fifo", [](TCdTest&) { ::mkfifo(QFile::encodeName(OutputFile("fifo.wav")).constData(), 0666); },
+         true, EEXIST},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TCdTest test;
+        test.UseImage("disc.cue", Tracks({30}));
+        const CDHandle drive = test.Open();
+        ASSERT_NE(drive, 0u);
+        c.Make(test);
+        const auto reports =
+            Rip(drive, 1, c.Name, [&](TCDRipThread& thread) { thread.ReplaceExisting = c.Replace; });
+        EXPECT_EQ(PercentsOf(reports), (std::vector<int>{1000}));
+        ASSERT_EQ(CompletionResult(reports), 5);
+        EXPECT_EQ(reports.back().Info.ErrorNumber, c.Error);
+        EXPECT_FALSE(reports.back().Info.ElapsedText.isEmpty());
+        EXPECT_EQ(OutputListing(), QStringList{QString(c.Name) + ".wav"});
+    }
     TCdTest test;
     test.UseImage("disc.cue", Tracks({30}));
     const CDHandle drive = test.Open();
-    ASSERT_NE(drive, 0u);
-    ASSERT_TRUE(QDir().mkpath(OutputFile("busy.wav")));
-    const auto reports = Rip(drive, 1, "busy");
-    EXPECT_EQ(PercentsOf(reports), (std::vector<int>{1000}));
-    EXPECT_EQ(CompletionResult(reports), 5);
     AppSettings().OutputFolder = test.Home.File("no/such/folder");
-    EXPECT_EQ(CompletionResult(Rip(drive, 1, "x")), 5);
+    const auto reports = Rip(drive, 1, "x");
+    EXPECT_EQ(CompletionResult(reports), 5);
+    EXPECT_EQ(reports.back().Info.ElapsedText, "No such file or directory");
 }
 
 TEST(CdRipThread, TrackThatIsNotOnTheDiscEndsWithOneFailure)
@@ -283,7 +319,7 @@ TEST(CdRipThread, TrackThatIsNotOnTheDiscEndsWithOneFailure)
     }
 }
 
-TEST(CdRipThread, FullDiskEndsTheTrackWithResultThree)
+TEST(CdRipThread, FullDiskEndsTheTrackWithAWriteFailureAndItsReason)
 {
     TCdTest test;
     test.UseImage("disc.cue", Tracks({300}));
@@ -291,21 +327,19 @@ TEST(CdRipThread, FullDiskEndsTheTrackWithResultThree)
     ASSERT_NE(drive, 0u);
     // A file size limit stands in for a full disk: writes past it fail with
     // EFBIG once the signal that would end the process is ignored.
-    rlimit previous{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limited = previous;
-    limited.rlim_cur = 44 + 25 * CDFrameBytes;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-    const auto reports = Rip(drive, 1, "full");
-    setrlimit(RLIMIT_FSIZE, &previous);
-    std::signal(SIGXFSZ, previousHandler);
+    std::vector<TReport> reports;
+    {
+        TFileSizeLimit limit(44 + 25 * CDFrameBytes);
+        reports = Rip(drive, 1, "full");
+    }
     // The file is written in blocks, so the failure shows at the first block
-    // that does not fit; the track ends there, never with a success.
+    // that does not fit; the track ends there, never with a success, and not
+    // as a read error.
     ASSERT_FALSE(reports.empty());
-    EXPECT_EQ(CompletionResult(reports), 3);
-    EXPECT_EQ(reports.back().Info.Percent, 1000);
+    EXPECT_EQ(CompletionResult(reports), 6);
+    EXPECT_EQ(reports.back().Info.ElapsedText, "File too large");
     EXPECT_LT(reports[reports.size() - 2].Info.Percent, 100);
+    EXPECT_EQ(OutputListing(), QStringList{});
 }
 
 TEST(CdRipThread, GainScalesKnownSamples)
@@ -344,23 +378,85 @@ TEST(CdRipThread, GainScalesKnownSamples)
     }
 }
 
-TEST(CdRipThread, FailedGainPassKeepsTheTrackAndReportsOnce)
+TEST(CdRipThread, GainPassBesideATakenNameOrOntoAFullDisk)
 {
+    {
+        // A folder has the scaled copy's name: another name is used.
+        TCdTest test;
+        test.UseImage("disc.cue", Tracks({30}));
+        const CDHandle drive = test.Open();
+        ASSERT_NE(drive, 0u);
+        AppSettings().Normalize = true;
+        AppSettings().NormalizePercent = 50;
+        ASSERT_TRUE(QDir().mkpath(OutputFile("kept.nor")));
+        const auto reports = Rip(drive, 1, "kept");
+        EXPECT_EQ(CompletionResult(reports), 0);
+        EXPECT_EQ(ReadAll(OutputFile("kept.wav")).size(), 44 + 30 * CDFrameBytes);
+        EXPECT_NE(ReadAll(OutputFile("kept.wav")).mid(44), DataSlice(test.Home.File("disc.bin"), 0, 30));
+        EXPECT_EQ(OutputListing(), (QStringList{"kept.nor", "kept.wav"}));
+        EXPECT_TRUE(QFileInfo(OutputFile("kept.nor")).isDir());
+    }
+    TSmallDisk disk(200);
+    if (!disk.Mounted())
+        GTEST_SKIP() << "needs a small tmpfs (run as root)";
+    // The track fits on the disk, its scaled copy does not: the unscaled track
+    // takes its name, and the completion says why it is not scaled.
     TCdTest test;
-    test.UseImage("disc.cue", Tracks({30}));
+    test.UseImage("disc.cue", Tracks({60}));
     const CDHandle drive = test.Open();
     ASSERT_NE(drive, 0u);
     AppSettings().Normalize = true;
     AppSettings().NormalizePercent = 50;
-    // The scaled copy cannot be created: a folder stands where it would go.
-    ASSERT_TRUE(QDir().mkpath(OutputFile("kept.nor")));
+    AppSettings().OutputFolder = disk.Path();
     const auto reports = Rip(drive, 1, "kept");
-    EXPECT_EQ(PercentsOf(reports), (std::vector<int>{33, 66, 100, 999, 1000}));
-    EXPECT_EQ(CompletionResult(reports), 3);
-    const QByteArray wav = ReadAll(OutputFile("kept.wav"));
-    ASSERT_EQ(wav.size(), 44 + 30 * CDFrameBytes);
-    EXPECT_EQ(wav.left(44), CDWavHeader(30 * CDFrameBytes));
-    EXPECT_TRUE(wav.mid(44) == DataSlice(test.Home.File("disc.bin"), 0, 30));
+    EXPECT_EQ(PercentsOf(reports).back(), 1000);
+    EXPECT_EQ(CompletionResult(reports), 6);
+    EXPECT_TRUE(reports.back().Info.ElapsedText.startsWith("No space left on device"))
+        << qPrintable(reports.back().Info.ElapsedText);
+    const QByteArray wav = ReadAll(disk.File("kept.wav"));
+    ASSERT_EQ(wav.size(), 44 + 60 * CDFrameBytes);
+    EXPECT_EQ(wav.left(44), CDWavHeader(60 * CDFrameBytes));
+    EXPECT_TRUE(wav.mid(44) == DataSlice(test.Home.File("disc.bin"), 0, 60));
+    EXPECT_EQ(QDir(disk.Path()).entryList(QDir::Files | QDir::Hidden), QStringList{"kept.wav"});
+}
+
+TEST(CdRipThread, StopDuringTheGainPassEndsItAtOnce)
+{
+    TCdTest test;
+    test.UseImage("disc.cue", Tracks({75 * 240}));
+    const CDHandle drive = test.Open();
+    ASSERT_NE(drive, 0u);
+    AppSettings().Normalize = true;
+    TReportCollector receiver;
+    std::vector<int> gainPercents;
+    bool gain = false;
+    {
+        TCDRipThread thread(1, "long");
+        thread.Drive = drive;
+        thread.NotifyWindow = &receiver;
+        thread.Resume();
+        // Reports arrive on this thread; a stop follows the gain pass's first.
+        while (thread.isRunning() && !gain) {
+            QCoreApplication::sendPostedEvents();
+            for (const TReport& report : receiver.Reports)
+                gain = gain || (report.Type == WM_PROCESSINFO && report.Info.Percent == 999);
+            QThread::msleep(1);
+        }
+        thread.StopRequested = true;
+        thread.wait();
+    }
+    QCoreApplication::sendPostedEvents();
+    ASSERT_TRUE(gain);
+    bool afterGain = false;
+    for (const TReport& report : receiver.Reports) {
+        if (afterGain)
+            gainPercents.push_back(report.Info.Percent);
+        afterGain = afterGain || report.Info.Percent == 999;
+    }
+    // No completion, and the pass ended long before its end.
+    EXPECT_TRUE(std::find(gainPercents.begin(), gainPercents.end(), 1000) == gainPercents.end());
+    EXPECT_TRUE(gainPercents.empty() || gainPercents.back() < 90);
+    EXPECT_EQ(OutputListing(), QStringList{});
 }
 
 TEST(CdRipThread, ZeroLengthTrackIsAnEmptyWav)
