@@ -74,10 +74,25 @@ void TEncoderProcess::Start()
 {
     Q_ASSERT(OnMainThread());
     DiscardProcess();
+    Output.Discard();
     CompletionResult = 2;
     CompletionText.clear();
 
-    if (QFileInfo::exists(OutputFile) && AsksBeforeOverwrite()) {
+    // A link at the name counts as a file too; it is replaced, never written
+    // through.
+    const bool exists = EntryExists(OutputFile);
+    ReplaceRule = AsksBeforeOverwrite() || !ReplaceExisting ? TPendingFile::TReplace::Never
+                                                            : TPendingFile::TReplace::Allowed;
+    if (exists) {
+        TFileError refused = CheckReplaceable(OutputFile);
+        if (!refused && !AsksBeforeOverwrite() && !ReplaceExisting)
+            refused = TFileError(EEXIST);
+        if (refused) {
+            PostDone(FailedResult, FileErrorMessage(FailureHeadline(), OutputFile, refused.Text()));
+            return;
+        }
+    }
+    if (exists && AsksBeforeOverwrite()) {
         const auto answer = Prompter.AskYesNo(OutputFile + Translate(RES_File_Exist), TPrompter::TAnswer::Yes,
                                               TPrompter::TIcon::Information);
         if (answer != TPrompter::TAnswer::Yes) {
@@ -88,6 +103,7 @@ void TEncoderProcess::Start()
             PostDone(1);
             return;
         }
+        ReplaceRule = TPendingFile::TReplace::Allowed;
     }
 
     const QString program = FindProgram(ProgramName());
@@ -95,6 +111,11 @@ void TEncoderProcess::Start()
         if (HandleMissingProgram())
             return;
         RaiseStartError(ENOENT);
+    }
+    const TFileError created = Output.Begin(OutputFile);
+    if (created) {
+        PostDone(FailedResult, FileErrorMessage(FailureHeadline(), OutputFile, created.Text()));
+        return;
     }
 
     Process = std::make_unique<QProcess>();
@@ -116,6 +137,7 @@ void TEncoderProcess::Start()
         // executable a moment ago is most likely of a format we cannot run.
         const int errorNumber = access(QFile::encodeName(program).constData(), X_OK) == 0 ? ENOEXEC : errno;
         DiscardProcess();
+        Output.Discard();
         RaiseStartError(errorNumber);
     }
     StartTime = Now();
@@ -124,9 +146,28 @@ void TEncoderProcess::Start()
     Started();
 }
 
+QString TEncoderProcess::ProgramOutputFile() const
+{
+    return Output.Active() ? Output.PendingPath() : OutputFile;
+}
+
+QString TEncoderProcess::CheckOutput(const QString& path) const
+{
+    if (FileSizeOf(path) > 0)
+        return QString();
+    return QStringLiteral("%1 wrote nothing").arg(ProgramName());
+}
+
+QString TEncoderProcess::FailureHeadline() const
+{
+    return Translate(RES_Save_Error);
+}
+
 void TEncoderProcess::RaiseStartError(int errorNumber)
 {
-    throw EEncoderError(Translate(RES_CreateProcess_Error) + QString::number(errorNumber), errorNumber);
+    throw EEncoderError(Translate(RES_CreateProcess_Error) + QLatin1Char('\n') + ProgramName() +
+                            QStringLiteral(": ") + SystemErrorText(errorNumber),
+                        errorNumber);
 }
 
 void TEncoderProcess::Stop()
@@ -134,6 +175,8 @@ void TEncoderProcess::Stop()
     Q_ASSERT(OnMainThread());
     Running = false;
     DiscardProcess();
+    // Only after the program has ended: it might otherwise create the file anew.
+    Output.Discard();
 }
 
 void TEncoderProcess::DiscardProcess()
@@ -194,7 +237,45 @@ void TEncoderProcess::ProcessEnded(int exitCode, QProcess::ExitStatus status)
     // be deleted inside its own signal.
     const bool exitedCleanly = status == QProcess::NormalExit && exitCode == 0;
     Ended(exitCode, status);
-    PostDone(CompletionResult, CompletionText, exitedCleanly);
+    if (CompletionResult == 2) {
+        const QString reason = PlaceOutput(exitCode, status);
+        if (!reason.isEmpty())
+            Fail(reason);
+    }
+    // Whatever did not take OutputFile's place goes.
+    Output.Discard();
+    PostDone(CompletionResult, CompletionText, exitedCleanly && CompletionResult == 2);
+}
+
+QString TEncoderProcess::PlaceOutput(int exitCode, QProcess::ExitStatus status)
+{
+    QStringList reasons;
+    if (status != QProcess::NormalExit || exitCode != 0) {
+        const QString said = ProgramError();
+        if (!said.isEmpty())
+            reasons << QStringLiteral("%1 said: %2").arg(ProgramName(), said);
+        reasons << (status != QProcess::NormalExit
+                        ? QStringLiteral("%1 stopped unexpectedly").arg(ProgramName())
+                        : QStringLiteral("%1 ended with exit code %2").arg(ProgramName()).arg(exitCode));
+    } else {
+        const QString problem = CheckOutput(Output.PendingPath());
+        if (!problem.isEmpty())
+            reasons << problem;
+    }
+    if (!reasons.isEmpty()) {
+        // A program in another process cannot hand us its errno; a full disk or
+        // a file-size limit can still be told from the outside.
+        if (const int likely = LikelyWriteFailure(Output.PendingPath()))
+            reasons.prepend(SystemErrorText(likely));
+        return reasons.join(QStringLiteral("; "));
+    }
+    const TFileError placed = Output.Commit(ReplaceRule);
+    return placed ? placed.Text() : QString();
+}
+
+void TEncoderProcess::Fail(const QString& reason)
+{
+    SetCompletion(FailedResult, FileErrorMessage(FailureHeadline(), OutputFile, reason));
 }
 
 void TEncoderProcess::PostDone(int result, const QString& text, bool exitedCleanly)

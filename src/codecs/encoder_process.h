@@ -3,6 +3,7 @@
 #include "codecs/output_lines.h"
 #include "core/helpers.h"
 #include "core/messages.h"
+#include "core/safe_files.h"
 
 #include <QProcess>
 #include <QString>
@@ -35,6 +36,12 @@ private:
 // WM_PROCESSINFO events. The end of the process is reported once its output has
 // been read to the end; the report says whether it exited normally with code 0.
 //
+// The program writes into a private temporary beside OutputFile, which takes
+// OutputFile's name only after the program has exited cleanly and its output
+// has been found good: a program that failed, died or was stopped leaves
+// nothing under OutputFile's name, and a file it replaces stays whole until
+// then. A write-protected OutputFile is left alone (the user is told).
+//
 // The MP3 and WMA encoders derive from it and supply the program, its arguments,
 // the parsing of its output and their completion code.
 //
@@ -45,6 +52,9 @@ private:
 class TEncoderProcess {
 public:
     static constexpr int StopGraceMs = 3000;
+    // The completion's Result when the file failed; ElapsedText is then the
+    // whole message for the user.
+    static constexpr int FailedResult = 8;
 
     TEncoderProcess(QObject* notifyWindow, TPrompter& prompter);
     virtual ~TEncoderProcess();
@@ -60,17 +70,22 @@ public:
     bool Running = false;
     bool Encode = true;
     int JobKind = 0;
+    // For the kinds that replace their output without a question: whether a
+    // file that has OutputFile's name when the program ends is replaced, or
+    // kept and the file failed (the command line without --overwrite).
+    bool ReplaceExisting = true;
     // Taken right after the program has started.
     TClock::time_point StartTime{};
 
     // Starts the program for InputFile and OutputFile. An existing output is
     // overwritten only when the user agrees (completion 0 otherwise) and when no
-    // one holds it open (completion 1). Throws EEncoderError when the program is
-    // missing or cannot be started.
+    // one holds it open (completion 1); a write-protected one, or one that is
+    // not a plain file, is kept (completion 8). Throws EEncoderError when the
+    // program is missing or cannot be started.
     void Start();
     // Ends a running program; no report follows. The program is asked to end
-    // first, so that it may remove the file it has not finished, and killed if it
-    // does not end within StopGraceMs.
+    // first, and killed if it does not end within StopGraceMs; what it wrote is
+    // removed.
     void Stop();
     // Posts a completion: Percent is the encoder's completion code, ElapsedText
     // carries text, ExitedCleanly whether a program ran and exited with code 0.
@@ -78,6 +93,9 @@ public:
 
     // Whether a program is running now.
     bool ProcessActive() const;
+    // The file the program writes: the private temporary beside OutputFile
+    // while it runs, OutputFile before and after.
+    QString ProgramOutputFile() const;
     // The running program's process id, 0 when none.
     qint64 ProcessId() const;
 
@@ -105,6 +123,13 @@ protected:
     // before the completion is posted; may change the completion with
     // SetCompletion.
     virtual void Ended(int exitCode, QProcess::ExitStatus status);
+    // After a clean exit: why the file the program wrote at path is not a good
+    // result, or an empty text. The base takes any file that is not empty.
+    virtual QString CheckOutput(const QString& path) const;
+    // The first line of a failure message for OutputFile.
+    virtual QString FailureHeadline() const;
+    // The last error line the program printed, empty when none.
+    virtual QString ProgramError() const { return QString(); }
 
     void PostProgress(const TProcessInfo& info);
     // Makes the completion at the end of the process carry result and text instead
@@ -116,6 +141,9 @@ protected:
 private:
     void ReadChannel(QProcess::ProcessChannel channel);
     void ProcessEnded(int exitCode, QProcess::ExitStatus status);
+    // Puts the program's file in OutputFile's place; the reason when it cannot.
+    QString PlaceOutput(int exitCode, QProcess::ExitStatus status);
+    void Fail(const QString& reason);
     // Ends the program if it still runs and forgets it, without any report.
     void DiscardProcess();
     [[noreturn]] void RaiseStartError(int errorNumber);
@@ -126,6 +154,8 @@ private:
     TOutputLines StdErrLines;
     int CompletionResult = 2;
     QString CompletionText;
+    TPendingFile Output;
+    TPendingFile::TReplace ReplaceRule = TPendingFile::TReplace::Never;
 };
 
 // An absolute path for a file argument: a relative name or one that starts with

@@ -1,6 +1,10 @@
 #include "mp3_encode_process.h"
 
+#include "audio/wave_format.h"
+#include "core/language.h"
 #include "core/settings.h"
+
+#include <QFile>
 
 TMp3EncodeProcess::TMp3EncodeProcess(QObject* notifyWindow, TPrompter& prompter)
     : TEncoderProcess(notifyWindow, prompter)
@@ -52,13 +56,13 @@ bool TMp3EncodeProcess::AsksBeforeOverwrite() const
 
 QStringList TMp3EncodeProcess::Arguments()
 {
-    return Encode ? EncodeArguments(AppSettings(), InputFile, OutputFile)
-                  : DecodeArguments(InputFile, OutputFile);
+    return Encode ? EncodeArguments(AppSettings(), InputFile, ProgramOutputFile())
+                  : DecodeArguments(InputFile, ProgramOutputFile());
 }
 
 void TMp3EncodeProcess::Started()
 {
-    Parser.Reset(StartTime, {AbsoluteFileArgument(InputFile), AbsoluteFileArgument(OutputFile)});
+    Parser.Reset(StartTime, {AbsoluteFileArgument(InputFile), AbsoluteFileArgument(ProgramOutputFile())});
 }
 
 void TMp3EncodeProcess::ParseOutput(const QStringList& lines)
@@ -72,4 +76,35 @@ void TMp3EncodeProcess::ParseOutput(const QStringList& lines)
 int TMp3EncodeProcess::CompletionCode() const
 {
     return CompletionPercent;
+}
+
+QString TMp3EncodeProcess::CheckOutput(const QString& path) const
+{
+    if (Encode)
+        return TEncoderProcess::CheckOutput(path);
+    // lame exits with 0 after decoding nothing from a file that is no MP3, and
+    // also when it could not write all it decoded.
+    QFile file(path);
+    const TWavHeader header = file.open(QIODevice::ReadOnly) ? ScanWavHeader(file) : TWavHeader{};
+    const qint64 size = file.size();
+    if (header.WavType != wtPCM || header.DataOffset < 0)
+        return QStringLiteral("lame wrote no WAV file");
+    if (header.DataSize == 0 || Parser.DecodedFrames == 0)
+        return QStringLiteral("lame found no MP3 audio in %1").arg(InputFile);
+    const qint64 end = header.DataOffset + qint64(header.DataSize);
+    if (size != end && size != end + 1)
+        return QStringLiteral("the decoded WAV file holds %1 bytes of sound, not the %2 its header announces")
+            .arg(size - header.DataOffset)
+            .arg(header.DataSize);
+    return QString();
+}
+
+QString TMp3EncodeProcess::FailureHeadline() const
+{
+    return Translate(Encode ? RES_Check_Mp3Options : RES_Save_Error);
+}
+
+QString TMp3EncodeProcess::ProgramError() const
+{
+    return Parser.LastError;
 }

@@ -10,8 +10,11 @@ struct TAppSettings;
 //
 // Reports: progress 1..100 with lame's own time texts when encoding, with our
 // elapsed and estimated times when decoding; completion 2000 with Result 0 (the
-// user kept the existing output), 1 (the output is in use) or 2 (the program
-// has ended; ExitedCleanly says whether it succeeded).
+// user kept the existing output), 1 (the output is in use), 2 (the program
+// has ended and its file is in place) or 8 (the file failed; ElapsedText is
+// the message). A decoded file counts only when it holds sound and its header
+// agrees with its size: lame exits with 0 after decoding a file that is no
+// MP3, and after writing onto a full disk.
 //
 // Threads: main thread only, as its base.
 class TMp3EncodeProcess final : public TEncoderProcess {
@@ -36,6 +39,9 @@ protected:
     void Started() override;
     void ParseOutput(const QStringList& lines) override;
     int CompletionCode() const override;
+    QString CheckOutput(const QString& path) const override;
+    QString FailureHeadline() const override;
+    QString ProgramError() const override;
 
 private:
     TMp3OutputParser Parser;

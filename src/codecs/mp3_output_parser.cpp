@@ -1,5 +1,9 @@
 #include "mp3_output_parser.h"
 
+#include <QRegularExpression>
+
+#include <algorithm>
+
 namespace {
 
 // Copy of count characters from a 1-based position; shorter, or empty, past the end.
@@ -33,12 +37,32 @@ int DecimalOr(const QString& text, int fallback)
 void TMp3OutputParser::Reset(TClock::time_point startTime, const QStringList& echoedNames)
 {
     ProgressColumn = 0;
+    DecodedFrames = -1;
+    LastError.clear();
     StartTime = startTime;
     EchoedNames.clear();
     for (const QString& name : echoedNames) {
         if (!name.isEmpty())
             EchoedNames.append(name);
     }
+}
+
+void TMp3OutputParser::NoteError(const QString& rawLine)
+{
+    if (!rawLine.contains(QLatin1String("error"), Qt::CaseInsensitive))
+        return;
+    // The progress table and the terminal codes it ends with ("\x1b[K") may
+    // stand before the message on the same line: it starts with its word.
+    static const QRegularExpression terminalCode(QStringLiteral("\x1b\\[[0-9;?]*[A-Za-z]"));
+    QString line = rawLine;
+    line.remove(terminalCode);
+    const qsizetype at = line.indexOf(QLatin1String("error"), 0, Qt::CaseInsensitive);
+    if (at < 0)
+        return;
+    qsizetype start = at;
+    while (start > 0 && line[start - 1].isLetter())
+        --start;
+    LastError = line.mid(start).trimmed();
 }
 
 bool TMp3OutputParser::IsEcho(const QString& line) const
@@ -56,6 +80,7 @@ std::vector<TProcessInfo> TMp3OutputParser::ParseEncodeOutput(const QStringList&
     for (const QString& line : lines) {
         if (line.trimmed().isEmpty() || IsEcho(line))
             continue;
+        NoteError(line);
         const qsizetype percentSign = line.indexOf(QLatin1Char('%'));
         if (percentSign < 0)
             continue;
@@ -85,6 +110,7 @@ std::vector<TProcessInfo> TMp3OutputParser::ParseDecodeOutput(const QStringList&
     for (const QString& line : lines) {
         if (line.trimmed().isEmpty() || IsEcho(line))
             continue;
+        NoteError(line);
         if (ProgressColumn == 0) {
             const qsizetype hash = line.indexOf(QLatin1Char('#'));
             if (hash >= 0)
@@ -96,6 +122,7 @@ std::vector<TProcessInfo> TMp3OutputParser::ParseDecodeOutput(const QStringList&
         const int total = DecimalOr(Columns(line, ProgressColumn + 7, 6), -1);
         if (current == -1 || total == -1 || total == 0)
             continue;
+        DecodedFrames = std::max(DecodedFrames, current);
         const qint64 elapsed = ElapsedSeconds(StartTime, now);
         TProcessInfo info;
         info.Percent = static_cast<int>(static_cast<qint64>(current) * 100 / total);

@@ -19,7 +19,7 @@
 // "#", so lines that contain one of those names are never taken for progress.
 class TMp3OutputParser {
 public:
-    // Forgets the column of the previous file.
+    // Forgets what it found in the previous file's output.
     void Reset(TClock::time_point startTime, const QStringList& echoedNames);
 
     // The reports for one batch of lines, in order; only figures 1..100 make one.
@@ -27,9 +27,14 @@ public:
     std::vector<TProcessInfo> ParseDecodeOutput(const QStringList& lines, TClock::time_point now = Now());
 
     int ProgressColumn = 0;
+    // The most frames the decoder has said it decoded; -1 before it said any.
+    int DecodedFrames = -1;
+    // The last line that speaks of an error, and is no echo of a file name.
+    QString LastError;
 
 private:
     bool IsEcho(const QString& line) const;
+    void NoteError(const QString& rawLine);
 
     TClock::time_point StartTime{};
     QStringList EchoedNames;

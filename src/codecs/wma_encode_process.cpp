@@ -49,7 +49,7 @@ QStringList TWMAEncodeProcess::Arguments()
 {
     TAppSettings& settings = AppSettings();
     RepairWmaSetting(settings.WmaSetting);
-    return EncodeArguments(settings, DiscInfo(), InputFile, OutputFile);
+    return EncodeArguments(settings, DiscInfo(), InputFile, ProgramOutputFile());
 }
 
 void TWMAEncodeProcess::Started()

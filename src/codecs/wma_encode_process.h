@@ -13,9 +13,10 @@ struct TDiscInfo;
 // complete (the job window estimates the time before from the growing output);
 // then completion 5000 with Result 0 (the user kept the existing output, or the
 // program is missing, which the user has been told), 1 (the output is in use),
-// 2 (the program has ended and made the file) or 8 (the file failed; ElapsedText
-// holds the program's error line, or says how the program ended when it died
-// without one). A program that ends by a signal or with a non-zero exit code has
+// 2 (the program has ended and its file is in place) or 8 (the file failed;
+// ElapsedText holds the program's error line, says how the program ended when
+// it died without one, or is the whole message when its file could not be
+// put in place). A program that ends by a signal or with a non-zero exit code has
 // failed, whatever it printed before. There is one completion per file, posted
 // after the process has ended.
 //
@@ -23,7 +24,7 @@ struct TDiscInfo;
 class TWMAEncodeProcess final : public TEncoderProcess {
 public:
     static constexpr int CompletionPercent = 5000;
-    static constexpr int ErrorResult = 8;
+    static constexpr int ErrorResult = FailedResult;
 
     TWMAEncodeProcess(QObject* notifyWindow, TPrompter& prompter);
 

@@ -340,8 +340,12 @@ TEST(Mp3EncodeProcess, ATextFileGivenToTheDecoderEndsWithoutProgress)
     TEncoderFixture f;
     f.Home.Write("notes.mp3", "These are not the droids you are looking for.\n");
     const TProcessInfo done = f.Run(f.Home.File("notes.mp3"), f.Home.File("notes.wav"), false, 3);
-    EXPECT_EQ(done.Result, 2);
+    EXPECT_EQ(done.Result, TEncoderProcess::FailedResult);
+    EXPECT_TRUE(
+        done.ElapsedText.startsWith("Error while saving sound file!\n" + f.Home.File("notes.wav") + "\n"))
+        << qPrintable(done.ElapsedText);
     EXPECT_FALSE(done.ExitedCleanly);
+    EXPECT_FALSE(QFileInfo::exists(f.Home.File("notes.wav")));
     EXPECT_TRUE(f.Receiver.ProgressPercents().empty());
     EXPECT_EQ(f.Receiver.CompletionCount(Done), 1);
 }
@@ -359,8 +363,11 @@ TEST(Mp3EncodeProcess, ADiskThatFillsUpFailsTheFile)
             f.Encoder.Start();
         }
         ASSERT_TRUE(f.Receiver.WaitForCompletion(Done));
-        EXPECT_EQ(f.Receiver.Reports.back().Result, 2);
+        EXPECT_EQ(f.Receiver.Reports.back().Result, TEncoderProcess::FailedResult);
+        EXPECT_TRUE(f.Receiver.Reports.back().ElapsedText.contains("lame stopped unexpectedly"))
+            << qPrintable(f.Receiver.Reports.back().ElapsedText);
         EXPECT_FALSE(f.Receiver.Reports.back().ExitedCleanly);
+        EXPECT_FALSE(QFileInfo::exists(f.Home.File("out.mp3")));
     }
     // A write error: the encoder prints progress, then gives up with exit code 1.
     {
@@ -376,8 +383,11 @@ TEST(Mp3EncodeProcess, ADiskThatFillsUpFailsTheFile)
         std::signal(SIGXFSZ, previous);
         ASSERT_TRUE(f.Receiver.WaitForCompletion(Done));
         EXPECT_FALSE(f.Receiver.ProgressPercents().empty());
-        EXPECT_EQ(f.Receiver.Reports.back().Result, 2);
+        EXPECT_EQ(f.Receiver.Reports.back().Result, TEncoderProcess::FailedResult);
+        EXPECT_TRUE(f.Receiver.Reports.back().ElapsedText.contains("lame ended with exit code 1"))
+            << qPrintable(f.Receiver.Reports.back().ElapsedText);
         EXPECT_FALSE(f.Receiver.Reports.back().ExitedCleanly);
+        EXPECT_FALSE(QFileInfo::exists(f.Home.File("out.mp3")));
     }
 }
 
@@ -394,7 +404,8 @@ TEST(Mp3EncodeProcess, AMissingEncoderRaisesTheStartError)
         ADD_FAILURE() << "no error raised";
     } catch (const EEncoderError& error) {
         EXPECT_EQ(error.ErrorNumber(), ENOENT);
-        EXPECT_EQ(error.Text(), "Error while creating mp3 encoding process!" + QString::number(ENOENT));
+        EXPECT_EQ(error.Text(),
+                  "Error while creating mp3 encoding process!\nlame: No such file or directory");
     }
     qputenv("PATH", path);
     EXPECT_FALSE(f.Encoder.ProcessActive());

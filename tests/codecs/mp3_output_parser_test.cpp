@@ -205,3 +205,23 @@ TEST(Mp3OutputParser, DecoderLinesOutOfRangeOrUnreadableGiveNoReport)
                                        now)
                     .empty());
 }
+
+TEST(Mp3OutputParser, RemembersWhatTheProgramSaidAboutAFailure)
+{
+    TMp3OutputParser parser;
+    parser.Reset(Now(), {"/music/error.wav", "/music/error.mp3"});
+    // The encoder's complaint stands behind its progress table and a terminal
+    // code; a file name that holds the word is an echo, not a complaint.
+    parser.ParseEncodeOutput({"Encoding /music/error.wav to /music/error.mp3",
+                              "  128.0      100.0        99.8   0.1   0.1\x1b[KError writing mp3 output "});
+    EXPECT_EQ(parser.LastError, "Error writing mp3 output");
+    EXPECT_EQ(parser.DecodedFrames, -1);
+
+    // A decoder that found no frames says so by its counter alone.
+    parser.Reset(Now(), {});
+    EXPECT_TRUE(parser.ParseDecodeOutput({"Frame#     0/11184810   0 kbps"}).empty());
+    EXPECT_EQ(parser.DecodedFrames, 0);
+    EXPECT_EQ(parser.LastError, "");
+    parser.ParseDecodeOutput({"Frame#  1500/1500   128 kbps"});
+    EXPECT_EQ(parser.DecodedFrames, 1500);
+}

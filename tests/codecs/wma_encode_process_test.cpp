@@ -348,7 +348,9 @@ TEST(WmaEncodeProcess, AMissingOutputFolderAndAFullDiskFailTheFile)
 
     const TProcessInfo noFolder = f.Run(wav, f.Home.File("no/such/folder/out.wma"));
     EXPECT_EQ(noFolder.Result, TWMAEncodeProcess::ErrorResult);
-    EXPECT_EQ(noFolder.ElapsedText, "ERROR: cannot create the output file: No such file or directory");
+    EXPECT_EQ(noFolder.ElapsedText, "Error while saving sound file!\n" +
+                                        f.Home.File("no/such/folder/out.wma") +
+                                        "\nNo such file or directory");
     EXPECT_EQ(f.Receiver.Reports.size(), 1u);
 
     f.Receiver.Reports.clear();
@@ -380,7 +382,11 @@ TEST(WmaEncodeProcess, StopEndsTheEncoderRemovesItsPartialFileAndReportsNothing)
     const qint64 pid = f.Encoder.ProcessId();
     ASSERT_GT(pid, 0);
     input.FeedStart(source);
-    ASSERT_TRUE(WaitFor([&] { return QFileInfo::exists(wma); }));
+    // The program writes beside the output until it has finished.
+    const QString written = f.Encoder.ProgramOutputFile();
+    EXPECT_NE(written, wma);
+    ASSERT_TRUE(WaitFor([&] { return QFileInfo(written).size() > 0; }));
+    EXPECT_FALSE(QFileInfo::exists(wma));
 
     f.Encoder.Stop();
     EXPECT_FALSE(f.Encoder.Running);
@@ -388,6 +394,7 @@ TEST(WmaEncodeProcess, StopEndsTheEncoderRemovesItsPartialFileAndReportsNothing)
     EXPECT_EQ(kill(static_cast<pid_t>(pid), 0), -1);
     EXPECT_EQ(errno, ESRCH);
     EXPECT_FALSE(QFileInfo::exists(wma));
+    EXPECT_FALSE(QFileInfo::exists(written));
     TReportReceiver::Pump(300);
     EXPECT_TRUE(f.Receiver.Reports.empty());
 
@@ -407,7 +414,8 @@ TEST(WmaEncodeProcess, AnEncoderKilledWithoutAWordHasFailed)
     const qint64 pid = f.Encoder.ProcessId();
     ASSERT_GT(pid, 0);
     input.FeedStart(source);
-    ASSERT_TRUE(WaitFor([&] { return QFileInfo::exists(f.Home.File("out.wma")); }));
+    const QString written = f.Encoder.ProgramOutputFile();
+    ASSERT_TRUE(WaitFor([&] { return QFileInfo(written).size() > 0; }));
 
     ASSERT_EQ(kill(static_cast<pid_t>(pid), SIGKILL), 0);
     ASSERT_TRUE(f.Receiver.WaitForCompletion(Done));
@@ -417,6 +425,9 @@ TEST(WmaEncodeProcess, AnEncoderKilledWithoutAWordHasFailed)
     EXPECT_EQ(done.Result, TWMAEncodeProcess::ErrorResult);
     EXPECT_EQ(done.ElapsedText, "ERROR: the WMA encoder stopped unexpectedly");
     EXPECT_FALSE(done.ExitedCleanly);
+    // What it wrote before it died is gone, and never took the output's name.
+    EXPECT_FALSE(QFileInfo::exists(written));
+    EXPECT_FALSE(QFileInfo::exists(f.Home.File("out.wma")));
 }
 
 namespace {
