@@ -25,6 +25,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <stdexcept>
 #include <sys/stat.h>
 
@@ -237,6 +238,7 @@ void TJobEngine::Start(int kind, CDHandle drive, const QStringList& workList)
     ProgressSeen = false;
     Outcomes.assign(JobItems.size(), std::nullopt);
     SkipOutcomes.assign(JobItems.size(), std::nullopt);
+    ExtractedWavs.assign(JobItems.size(), TFileIdentity{});
     if (JobItems.isEmpty()) {
         EndJob();
         return;
@@ -313,6 +315,7 @@ void TJobEngine::StartTrack(int index)
     auto thread = std::make_unique<TCDRipThread>(ItemTrack(item), ItemTitle(item));
     thread->Drive = Drive;
     thread->NotifyWindow = this;
+    thread->ReplaceExisting = ReplaceExisting;
     thread->Resume();
     RipThread = std::move(thread);
 }
@@ -353,14 +356,24 @@ bool TJobEngine::RefuseSamePath(const QString& input, const QString& output, int
 {
     if (!SameFile(input, output))
         return false;
+    PostStepFailure(finalCode, input + QLatin1Char('\n') + Translate(RES_Check_Output));
+    return true;
+}
+
+void TJobEngine::PostStepFailure(int finalCode, const QString& message)
+{
     // Handled from the event loop like any other end of a step, so a refused
     // first item does not show its message inside Start.
     auto info = std::make_unique<TProcessInfo>();
     info->Percent = StepFailedCode;
     info->Result = finalCode;
-    info->ElapsedText = input + QLatin1Char('\n') + Translate(RES_Check_Output);
+    info->ElapsedText = message;
     PostProcessInfo(this, std::move(info));
-    return true;
+}
+
+TPendingFile::TReplace TJobEngine::ReplaceRule() const
+{
+    return ReplaceExisting ? TPendingFile::TReplace::Allowed : TPendingFile::TReplace::Never;
 }
 
 void TJobEngine::StartMp3(const QString& input, const QString& output, bool encode)
@@ -373,6 +386,7 @@ void TJobEngine::StartMp3(const QString& input, const QString& output, bool enco
     Mp3.NotifyWindow = this;
     Mp3.Encode = encode;
     Mp3.JobKind = JobKind;
+    Mp3.ReplaceExisting = ReplaceExisting;
     Mp3.Start();
 }
 
@@ -386,6 +400,7 @@ void TJobEngine::StartWma(const QString& input, const QString& output)
     Wma.NotifyWindow = this;
     Wma.Encode = true;
     Wma.JobKind = JobKind;
+    Wma.ReplaceExisting = ReplaceExisting;
     Wma.Start();
     WmaStart = Clock();
     View.SetGauge(0);
@@ -431,10 +446,21 @@ void TJobEngine::StartOgg(const QString& input, const QString& output)
 {
     if (RefuseSamePath(input, output, OggDoneCode))
         return;
+    // The Ogg file is written beside its name and takes it once complete; what
+    // could not take it is found out before anything is encoded.
+    TFileError refused = CheckReplaceable(output);
+    if (!refused && !ReplaceExisting && EntryExists(output))
+        refused = TFileError(EEXIST);
+    if (!refused)
+        refused = OggResult.Begin(output);
+    if (refused) {
+        PostStepFailure(OggDoneCode, FileErrorMessage(Translate(RES_Save_Error), output, refused.Text()));
+        return;
+    }
     TVorbisOut& out = Vorbis();
     WaveIn1->SetFileName(input);
     out.AssignInput(SixteenBitSource());
-    out.SetFileName(output);
+    out.SetFileName(OggResult.PendingPath());
     ConfigureVorbis(out, AppSettings());
     PipelineOutput = output;
     // Set before the run: its progress handler reads it on the worker.
@@ -444,17 +470,19 @@ void TJobEngine::StartOgg(const QString& input, const QString& output)
 
 void TJobEngine::StartResample(const QString& tempName)
 {
-    const QString temp = OutputFolder + tempName;
-    // The temporary file is overwritten and deleted at the end: it must not be
-    // a file of the job, this one or any other.
-    for (const QString& item : JobItems) {
-        if (RefuseSamePath(item, temp, FinalCode()))
+    // Made by the job itself, so it can never be one of the job's files or
+    // anyone else's; a later item empties and reuses it.
+    if (!ResampleTemp.Reset()) {
+        TFileError error;
+        ResampleTemp = TCreatedFile::CreateTemporary(OutputFolder + tempName, &error);
+        if (!ResampleTemp.IsValid()) {
+            PostStepFailure(FinalCode(), FileErrorMessage(Translate(RES_CreateFileError),
+                                                          OutputFolder + tempName, error.Text()));
             return;
+        }
     }
     RateConverter1->AssignInput(SixteenBitSource());
-    WaveOut1->SetFileName(temp);
-    PipelineOutput = temp;
-    TempWritten = true;
+    WaveOut1->SetFileName(ResampleTemp.Path());
     PipelineStart = Clock().time_since_epoch().count();
     WaveOut1->Run();
 }
@@ -599,10 +627,27 @@ void TJobEngine::ExtractionDone(const TProcessInfo& info)
     if (JobKind != Extract || ExtractIndex >= ItemCount())
         return;
     const int index = ExtractIndex;
-    if (info.Result == 5)
-        ShowError(TrackFile(index, QStringLiteral(".wav")) + Translate(RES_CreateWavFileError));
-    else if (info.Result != 0)
+    const QString wav = TrackFile(index, QStringLiteral(".wav"));
+    switch (info.Result) {
+    case 0:
+        ExtractedWavs[index] = TFileIdentity::Of(wav);
+        break;
+    case 5:
+        // Only a name the system refuses calls for another title.
+        if (info.ErrorNumber == ENAMETOOLONG || info.ErrorNumber == EINVAL || info.ErrorNumber == EILSEQ ||
+            info.ElapsedText.isEmpty())
+            ShowError(wav + Translate(RES_CreateWavFileError) +
+                      (info.ElapsedText.isEmpty() ? QString() : QLatin1Char('\n') + info.ElapsedText));
+        else
+            ShowError(FileErrorMessage(Translate(RES_CreateFileError), wav, info.ElapsedText));
+        break;
+    case 6:
+        ShowError(FileErrorMessage(Translate(RES_Save_Error), wav, info.ElapsedText));
+        break;
+    default:
         ShowError(Translate(RES_ReadCDAudioError));
+        break;
+    }
     ++ExtractIndex;
     if (FinalCode() == ExtractDoneCode) {
         if (!EndItem(index, info.Result == 0 ? TItemOutcome::Produced : TItemOutcome::Failed))
@@ -650,6 +695,9 @@ void TJobEngine::Mp3Done(const TProcessInfo& info)
     case 1:
         if (!ProgressSeen)
             ShowError(Mp3.OutputFile + Translate(RES_Operate_Fail));
+        break;
+    case TEncoderProcess::FailedResult:
+        ShowError(info.ElapsedText);
         break;
     default:
         // A program that died or failed has not made its file, whatever it
@@ -712,17 +760,22 @@ void TJobEngine::OggDone(const TProcessInfo& info)
         outcome = SkipOutcomes[index].value_or(TItemOutcome::Skipped);
     } else {
         WaitMilliseconds(OggSettleMs);
-        if (FileSize(PipelineOutput) > 0)
+        const TFileError placed = OggResult.Commit(ReplaceRule());
+        if (placed)
+            ShowError(FileErrorMessage(Translate(RES_Save_Error), PipelineOutput, placed.Text()));
+        else if (FileSize(PipelineOutput) > 0)
             outcome = TItemOutcome::Produced;
         else
             ShowError(PipelineOutput + QLatin1Char('\n') + Translate(RES_Save_Error));
     }
+    // An Ogg file that failed or was skipped never takes its name.
+    OggResult.Discard();
     EncodingEnded(OggIndex, index, outcome);
 }
 
 void TJobEngine::ResampleDone()
 {
-    const QString temp = OutputFolder + QLatin1String(JobKind == WavToOgg ? OggTempName : Mp3TempName);
+    const QString temp = ResampleTemp.Path();
     if (JobKind == WavToMp3 && EncodeIndex < ItemCount()) {
         View.SetCaption(Caption(QStringLiteral("Encoding"), EncodeIndex + 1, JobItems[EncodeIndex]));
         View.SetGroupTitle(Translate(RES_Encoding));
@@ -889,23 +942,23 @@ void TJobEngine::FinishJob()
         for (int i = 0; i < count; ++i) {
             if (Outcomes[i] != TItemOutcome::Produced)
                 continue;
+            // Only the file the job extracted: one that took its name since
+            // is someone else's.
             const QString wav = TrackFile(i, QStringLiteral(".wav"));
-            if (QFileInfo::exists(wav) && !IsFileInUse(wav))
-                QFile::remove(wav);
+            if (ExtractedWavs[i].Matches(wav) && !IsFileInUse(wav))
+                RemoveIfSame(wav, ExtractedWavs[i]);
         }
     }
     WorkList.reset();
+    // Stopping an encoder removes what it wrote; an unfinished Ogg file goes
+    // too, once its sink has closed it.
     if (Mp3.Running)
         Mp3.Stop();
     if (Wma.Running)
         Wma.Stop();
-    // Only a temporary file this job wrote: a file of that name that the job
-    // refused to overwrite is the user's.
-    if (TempWritten) {
-        const QString temp = OutputFolder + QLatin1String(JobKind == WavToOgg ? OggTempName : Mp3TempName);
-        if (QFileInfo::exists(temp) && !IsFileInUse(temp))
-            QFile::remove(temp);
-    }
+    OggResult.Discard();
+    // Only the temporary file this job made, and only once nothing reads it.
+    ResampleTemp.Remove();
 }
 
 void TJobEngine::WmaTimerTick()
@@ -919,7 +972,8 @@ void TJobEngine::WmaTimerTick()
     if (!Wma.Running)
         return;
     View.HideInitializing();
-    const qint64 current = FileSize(Wma.OutputFile);
+    // The program writes beside the output until it has finished.
+    const qint64 current = FileSize(Wma.ProgramOutputFile());
     qint64 estimate = 2;
     if (WmaSourceSize >= SmallWmaSource) {
         // A setting outside the list is mended in the settings, so the options

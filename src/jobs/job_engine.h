@@ -2,6 +2,7 @@
 
 #include "cd/cd_drive.h"
 #include "core/helpers.h"
+#include "core/safe_files.h"
 
 #include <QObject>
 #include <QString>
@@ -63,6 +64,8 @@ public:
 
     // Temporary files in the output folder: a WAV file below 44100 Hz is
     // resampled into one of these before it is encoded to MP3 or Ogg Vorbis.
+    // When the name is taken, "MyMP3ReTemp (2).wav"... is used instead; only
+    // the file the job made is deleted.
     static constexpr const char* Mp3TempName = "MyMP3ReTemp.wav";
     static constexpr const char* OggTempName = "MyReTemp.wav";
 
@@ -89,8 +92,9 @@ public:
     // at once (the view is closed from the event loop).
     void Start(int kind, CDHandle drive, const QStringList& workList);
 
-    // The Stop button: ends a running Ogg pipeline cleanly, finishes the job
-    // and closes the view (at once, from inside Stop). At the end of a job the
+    // The Stop button: ends the running step, removes what it has not finished
+    // (an extracted WAV file stays when its track was read completely), finishes
+    // the job and closes the view (at once, from inside Stop). At the end of a job the
     // view is closed from the event loop instead, after the engine's report
     // handling has returned. Free the engine after CloseView has returned (or
     // with deleteLater), not inside it.
@@ -114,6 +118,12 @@ public:
     // file was made); set before Start (tests drive the estimate with them).
     void SetClock(TClockSource clock);
     void SetFileSizeSource(TFileSizeSource fileSize);
+    // Whether a result file that the job replaces without a question (an
+    // extracted WAV, MP3 or WMA file, an Ogg file) is replaced when its name
+    // is taken, or kept and the item failed. The window replaces them; the
+    // command line only with --overwrite. Write-protected files are always
+    // kept. Set before Start.
+    void SetReplaceExisting(bool replace) { ReplaceExisting = replace; }
     // One tick of the WMA estimate (Timer1 calls it every second while a WMA
     // file is being encoded), and whether that timer runs.
     void WmaTimerTick();
@@ -163,6 +173,8 @@ private:
     void ResampleDone();
     void WmaDone(const TProcessInfo& info);
     void StepFailed(const TProcessInfo& info);
+    void PostStepFailure(int finalCode, const QString& message);
+    TPendingFile::TReplace ReplaceRule() const;
     void PipelineFailed(const TProcessInfo& info);
     void SkipStep(int index, TItemOutcome outcome, int finalCode);
     void WriteTrackTag(int index);
@@ -199,11 +211,16 @@ private:
 
     bool Started = false;
     bool ViewClosed = false;
-    bool TempWritten = false; // a resampling into the temporary file was started
-    QStringList JobItems;     // the work list, kept for ResultFile after the end
-    QString OutputFolder;     // with its trailing separator
-    int OutputFormat = 1;     // kind 1: 0 MP3, 1 WAV, 2 OGG, 3 WMA
-    QString PipelineOutput;   // the file the running pipeline writes
+    bool ReplaceExisting = true;
+    TCreatedFile ResampleTemp; // the resampling's temporary file, once made
+    TPendingFile OggResult;    // the Ogg file being written, until it is in place
+    QStringList JobItems;      // the work list, kept for ResultFile after the end
+    QString OutputFolder;      // with its trailing separator
+    int OutputFormat = 1;      // kind 1: 0 MP3, 1 WAV, 2 OGG, 3 WMA
+    QString PipelineOutput;    // the file the running Ogg pipeline makes
+    // The extracted WAV files as they were made, so that only those are
+    // deleted after encoding.
+    std::vector<TFileIdentity> ExtractedWavs;
     std::vector<std::optional<TItemOutcome>> Outcomes;
     // The outcome an item gets when its skipped step comes back.
     std::vector<std::optional<TItemOutcome>> SkipOutcomes;

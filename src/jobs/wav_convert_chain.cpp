@@ -7,14 +7,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -22,32 +16,6 @@ namespace {
 // is a complete run, 1 a failed one with the error in ElapsedText.
 constexpr int DoneCode = 4000;
 constexpr int RunFailed = 1;
-
-// A new, empty file beside path with a name no other file has; empty when none
-// can be made (errorText then says why). Made with the usual permissions
-// (those the umask leaves), which the output inherits when it takes its place.
-QString MakeTemporaryBeside(const QString& path, QString* errorText)
-{
-    const QFileInfo info(path);
-    const QString stem =
-        info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".part-");
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const QString candidate =
-            stem + QString::number(QRandomGenerator::global()->generate(), 36) + QStringLiteral(".wav");
-        const int fd =
-            ::open(QFile::encodeName(candidate).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            ::close(fd);
-            return candidate;
-        }
-        if (errno != EEXIST) {
-            *errorText = QString::fromLocal8Bit(std::strerror(errno));
-            return {};
-        }
-    }
-    *errorText = QStringLiteral("no free temporary name");
-    return {};
-}
 
 } // namespace
 
@@ -145,16 +113,21 @@ QString TWavConvertChain::Convert(const QString& input, const QString& output, c
     if (QFileInfo(output).isDir())
         return QStringLiteral("%1 is a folder.").arg(QDir::toNativeSeparators(output));
 
-    QString reason;
-    const QString temporary = MakeTemporaryBeside(output, &reason);
-    if (temporary.isEmpty())
+    TFileError refused = CheckReplaceable(output);
+    if (!refused && !ReplaceExisting && EntryExists(output))
+        refused = TFileError(EEXIST);
+    if (refused)
+        return QStringLiteral("Cannot write %1: %2").arg(QDir::toNativeSeparators(output), refused.Text());
+    // Made with the usual permissions (those the umask leaves), which the
+    // output has when it takes its place.
+    const TFileError error = Temporary.Begin(output);
+    if (error)
         return QStringLiteral("Cannot write into %1: %2")
-            .arg(QDir::toNativeSeparators(QFileInfo(output).absolutePath()), reason);
+            .arg(QDir::toNativeSeparators(QFileInfo(output).absolutePath()), error.Text());
 
     Build(format);
-    WaveOut1.SetFileName(temporary);
+    WaveOut1.SetFileName(Temporary.PendingPath());
     Output = output;
-    Temporary = temporary;
     IsRunning = true;
     try {
         // A sink that cannot start reports it through its thread-exception
@@ -209,13 +182,13 @@ bool TWavConvertChain::event(QEvent* e)
         return true;
     }
     // The run has closed its file; it takes the output's place in one step.
-    if (std::rename(QFile::encodeName(Temporary).constData(), QFile::encodeName(Output).constData()) != 0) {
+    const TFileError placed =
+        Temporary.Commit(ReplaceExisting ? TPendingFile::TReplace::Allowed : TPendingFile::TReplace::Never);
+    if (placed) {
         EndRun(false,
-               QStringLiteral("Cannot write %1: %2")
-                   .arg(QDir::toNativeSeparators(Output), QString::fromLocal8Bit(std::strerror(errno))));
+               QStringLiteral("Cannot write %1: %2").arg(QDir::toNativeSeparators(Output), placed.Text()));
         return true;
     }
-    Temporary.clear();
     EndRun(true, {});
     return true;
 }
@@ -229,7 +202,5 @@ void TWavConvertChain::EndRun(bool complete, const QString& error)
 
 void TWavConvertChain::DiscardTemporary()
 {
-    if (!Temporary.isEmpty())
-        QFile::remove(Temporary);
-    Temporary.clear();
+    Temporary.Discard();
 }

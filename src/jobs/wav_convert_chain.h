@@ -6,6 +6,7 @@
 #include "audio/wave_format.h"
 #include "audio/wave_in.h"
 #include "audio/wave_out.h"
+#include "core/safe_files.h"
 
 #include <QObject>
 #include <QString>
@@ -68,6 +69,12 @@ public:
     // output stays as it was before the conversion.
     void Stop();
 
+    // Whether an output that exists is replaced (the default), or kept and the
+    // conversion refused (the command line without --overwrite). A
+    // write-protected output, a folder or a device is never replaced. Set
+    // before Convert.
+    void SetReplaceExisting(bool replace) { ReplaceExisting = replace; }
+
     bool Running() const { return IsRunning; }
     // The output of the running (or last) conversion.
     QString OutputFile() const { return Output; }
@@ -99,6 +106,7 @@ private:
     void DiscardTemporary();
 
     bool IsRunning = false;
+    bool ReplaceExisting = true;
     QString Output;
-    QString Temporary;
+    TPendingFile Temporary;
 };

@@ -15,6 +15,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <sys/stat.h>
 
 // Jobs that run the real MP3 and WMA encoder programs. The engine starts them
 // with QProcess, which ThreadSanitizer cannot follow, so these run in a program
@@ -158,9 +159,9 @@ TEST(EncoderJob, UnreadableSecondTrackIsSkippedAndTheOthersAreEncoded)
     EXPECT_FALSE(QFileInfo::exists(f.Output("B.mp3")));
     for (const char* name : {"A", "C", "D", "E"})
         ExpectDecodable(f.Output(QString(name) + ".mp3"), "mp3", 1.0);
-    // The damaged track's WAV is what there is of it; it stays.
-    EXPECT_EQ(FilesIn(AppSettings().OutputFolder),
-              (QStringList{"A.mp3", "B.wav", "C.mp3", "D.mp3", "E.mp3"}));
+    // Nothing of the damaged track stands under its name, where a later run
+    // would take it for done.
+    EXPECT_EQ(FilesIn(AppSettings().OutputFolder), (QStringList{"A.mp3", "C.mp3", "D.mp3", "E.mp3"}));
 }
 
 TEST(EncoderJob, StopAfterTwoOfFiveTracksKeepsTheirWavAndMp3Files)
@@ -238,16 +239,60 @@ TEST(EncoderJob, DiskFillingUpDuringEncodingKeepsTheWavAndWritesNoTag)
     ASSERT_TRUE(f.Run(TJobEngine::Extract, {"01Full"}));
     EXPECT_FALSE(limit);
     EXPECT_EQ(f.Outcomes(), (std::vector<TOutcome>{Failed}));
-    EXPECT_EQ(f.Prompter.Messages(),
-              (QStringList{"Create MP3 file error!\r\nPlease check the output and lame "
-                           "options or run application again."}));
-    // The WAV file is the only good copy of the track: it stays, whole.
+    // What failed, the file, and what the encoder said.
+    ASSERT_EQ(f.Prompter.Messages().size(), 1);
+    EXPECT_TRUE(
+        f.Prompter.Messages()[0].startsWith("Create MP3 file error!\r\nPlease check the output and lame "
+                                            "options or run application again.\n" +
+                                            f.Output("Full.mp3") + "\n"))
+        << qPrintable(f.Prompter.Messages()[0]);
+    EXPECT_TRUE(f.Prompter.Messages()[0].contains("lame said: Error writing mp3 output"))
+        << qPrintable(f.Prompter.Messages()[0]);
+    // The WAV file is the only good copy of the track: it stays, whole; no
+    // cut-off MP3 file stands beside it.
     EXPECT_TRUE(ReadBytes(f.Output("Full.wav")) == ExpectedWav(f, 0, 225));
-    const QString mp3 = f.Output("Full.mp3");
-    if (QFileInfo::exists(mp3)) {
-        EXPECT_LE(QFileInfo(mp3).size(), 16 * 1024);
-        EXPECT_FALSE(HasId3Block(mp3));
+    EXPECT_EQ(FilesIn(AppSettings().OutputFolder), QStringList{"Full.wav"});
+}
+
+TEST(EncoderJob, StopDuringEncodingLeavesNoUnfinishedFile)
+{
+    for (const int kind : {TJobEngine::WavToMp3, TJobEngine::WavToWma, TJobEngine::Mp3ToWav}) {
+        SCOPED_TRACE(kind);
+        TJobFixture f;
+        const QString wav = f.HomeFile("in/long.wav");
+        WriteTone(wav, 120.0);
+        QString input = wav;
+        if (kind == TJobEngine::Mp3ToWav) {
+            ASSERT_EQ(RunTool("lame", {"--silent", "-b", "64", wav, f.HomeFile("in/long.mp3")}).ExitCode, 0);
+            input = f.HomeFile("in/long.mp3");
+        }
+        // Stopped once the encoder has written part of its file.
+        ASSERT_TRUE(f.Run(kind, {input}, [&] {
+            const QString written =
+                kind == TJobEngine::WavToWma ? f.Wma.ProgramOutputFile() : f.Mp3.ProgramOutputFile();
+            return FileSizeOf(written) > 20000;
+        }));
+        EXPECT_EQ(f.View.CloseCount, 1);
+        EXPECT_TRUE(f.Ended.empty());
+        EXPECT_EQ(FilesIn(AppSettings().OutputFolder), QStringList{});
     }
+}
+
+TEST(EncoderJob, ReadOnlyResultsAreLeftAloneWithoutAQuestion)
+{
+    TJobFixture f;
+    const QString a = f.HomeFile("in/a.wav");
+    WriteTone(a, 1.0);
+    f.Cd.Home.Write("Output/a.mp3", "kept as it is");
+    ::chmod(QFile::encodeName(f.Output("a.mp3")).constData(), 0444);
+    ASSERT_TRUE(f.Run(TJobEngine::WavToMp3, {a}));
+    EXPECT_EQ(f.Outcomes(), (std::vector<TOutcome>{Failed}));
+    // No question about a file that will not be replaced anyway.
+    EXPECT_TRUE(f.Prompter.ScriptUsedUp());
+    ASSERT_EQ(f.Prompter.Calls().size(), 1u);
+    EXPECT_TRUE(f.Prompter.Messages()[0].contains("read-only")) << qPrintable(f.Prompter.Messages()[0]);
+    EXPECT_EQ(ReadBytes(f.Output("a.mp3")), "kept as it is");
+    EXPECT_EQ(FilesIn(AppSettings().OutputFolder), QStringList{"a.mp3"});
 }
 
 TEST(EncoderJob, WavToMp3ResamplesSlowFilesThroughTheTemporaryFileAndEncodesOthersDirectly)
@@ -422,7 +467,7 @@ TEST(EncoderJob, AnEncoderThatCannotStartFailsStartOrLeavesTheJobStanding)
         // The first file's encoder runs; the second cannot be started.
         qputenv("PATH", QFile::encodeName(f.HomeFile("empty")));
         ASSERT_TRUE(f.Pump([&] { return !f.StandingReasons.isEmpty(); }));
-        const QString reason = "Error while creating mp3 encoding process!" + QString::number(ENOENT);
+        const QString reason = "Error while creating mp3 encoding process!\nlame: No such file or directory";
         EXPECT_EQ(f.StandingReasons, QStringList{reason});
         EXPECT_EQ(f.Prompter.Messages(), QStringList{reason});
         EXPECT_EQ(f.Outcomes(), (std::vector<TOutcome>{Produced}));
@@ -464,12 +509,13 @@ TEST(WmaEstimate, SmallFileEstimatesTwoSecondsThenOneMoreThanElapsed)
 TEST(WmaEstimate, LargeFileEstimatesFromTheOutputGrowth)
 {
     TWmaEstimate w;
-    const QString output = w.F.Output("source.wma");
     qint64 written = 573657;
+    // The growing file is the one the encoder writes beside the output.
     w.F.Engine->SetFileSizeSource([&](const QString& path) {
         if (path.endsWith("source.wav"))
             return qint64(50000000);
-        return path == output ? written : FileSizeOf(path);
+        return path == w.F.Wma.ProgramOutputFile() && path != w.F.Output("source.wma") ? written
+                                                                                       : FileSizeOf(path);
     });
     AppSettings().WmaSetting = 8;
     w.Start(1.0);
@@ -489,12 +535,12 @@ TEST(WmaEstimate, LargeFileEstimatesFromTheOutputGrowth)
 TEST(WmaEstimate, SettingOutsideTheListIsResetAndNothingWrittenGivesNoEstimate)
 {
     TWmaEstimate w;
-    const QString output = w.F.Output("source.wma");
     qint64 written = -1;
     w.F.Engine->SetFileSizeSource([&](const QString& path) {
         if (path.endsWith("source.wav"))
             return qint64(50000000);
-        return path == output ? written : FileSizeOf(path);
+        return path == w.F.Wma.ProgramOutputFile() && path != w.F.Output("source.wma") ? written
+                                                                                       : FileSizeOf(path);
     });
     w.Start(1.0);
     AppSettings().WmaSetting = 40;

@@ -1,8 +1,12 @@
 #include "core/settings.h"
 #include "job_test_support.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 // Extraction jobs that stay in this process (WAV and Ogg Vorbis output): the
 // extraction thread and the Ogg pipeline under the sanitizers, ThreadSanitizer
@@ -12,6 +16,7 @@ namespace {
 
 using TOutcome = TJobEngine::TItemOutcome;
 constexpr TOutcome Produced = TOutcome::Produced;
+constexpr TOutcome Failed = TOutcome::Failed;
 
 } // namespace
 
@@ -65,35 +70,71 @@ TEST(ExtractionJob, OggOutputIsEncodedAndKeepWavKeepsTheTracks)
     EXPECT_EQ(FilesIn(AppSettings().OutputFolder), (QStringList{"One.ogg", "One.wav", "Two.ogg", "Two.wav"}));
 }
 
-TEST(ExtractionJob, StopDuringAnExtractionEndsTheThreadAndKeepsTheTrackSoFar)
+TEST(ExtractionJob, StopLeavesNothingUnfinishedUnderATracksNames)
+{
+    enum class TStep { Reading, Normalizing, Encoding };
+    for (const TStep step : {TStep::Reading, TStep::Normalizing, TStep::Encoding}) {
+        SCOPED_TRACE(int(step));
+        TJobFixture f;
+        f.UseDisc({180});
+        AppSettings().OutputFormat = 2;
+        AppSettings().Normalize = step == TStep::Normalizing;
+        // Stop at the first progress of the step (an image reads fast: the
+        // thread may be near its end, but its completion has not been handled).
+        bool inStep = step == TStep::Reading;
+        bool stopped = false;
+        f.View.OnGroupTitle = [&](const QString& title) { inStep = inStep || title == "Encoding"; };
+        f.View.OnGauge = [&](int percent) {
+            if (step == TStep::Normalizing)
+                inStep = inStep ||
+                         (!f.View.Captions.isEmpty() && f.View.Captions.back().startsWith("Normalizing"));
+            if (inStep && percent > 0 && !stopped) {
+                stopped = true;
+                f.Engine->Stop();
+            }
+        };
+        ASSERT_TRUE(f.Run(TJobEngine::Extract, {"01Long"}));
+        EXPECT_TRUE(stopped);
+        EXPECT_EQ(f.View.CloseCount, 1);
+        EXPECT_TRUE(f.Ended.empty());
+        EXPECT_TRUE(f.Prompter.Messages().isEmpty());
+        PumpEvents(200);
+        EXPECT_EQ(f.View.CloseCount, 1);
+        // A track read whole stays when only its encoding was stopped; a
+        // half-read or half-scaled track, or a cut-off Ogg file, never stays.
+        if (step == TStep::Encoding) {
+            EXPECT_EQ(FilesIn(AppSettings().OutputFolder), QStringList{"Long.wav"});
+            EXPECT_TRUE(ReadBytes(f.Output("Long.wav")) == ExpectedWav(f, 0, 180 * 75));
+        } else {
+            EXPECT_EQ(FilesIn(AppSettings().OutputFolder), QStringList{});
+        }
+    }
+}
+
+TEST(ExtractionJob, ReadOnlyTracksAndLinksAtTheirNamesAreLeftAlone)
 {
     TJobFixture f;
-    f.UseDisc({60});
-    AppSettings().OutputFormat = 2;
-    // Stop at the first progress report, while the track is being read (an
-    // image reads fast: the thread may be near its end, but its completion
-    // has not been handled).
-    bool stopped = false;
-    f.View.OnGauge = [&](int percent) {
-        if (percent > 0 && !stopped) {
-            stopped = true;
-            f.Engine->Stop();
-        }
-    };
-    ASSERT_TRUE(f.Run(TJobEngine::Extract, {"01Long"}));
-    EXPECT_TRUE(stopped);
-    EXPECT_EQ(f.View.CloseCount, 1);
-    EXPECT_TRUE(f.Ended.empty());
-    // A stopped track is a valid WAV file of what was read; no encoding began.
-    const TWavFacts facts = ReadWavFacts(f.Output("Long.wav"));
-    ASSERT_TRUE(facts.Valid);
-    EXPECT_GT(facts.Frames, 0);
-    EXPECT_LE(facts.Frames, 60 * 44100);
-    EXPECT_EQ(QFileInfo(f.Output("Long.wav")).size(), 44 + facts.Frames * 4);
-    EXPECT_FALSE(QFileInfo::exists(f.Output("Long.ogg")));
-    PumpEvents(200);
-    EXPECT_EQ(f.View.CloseCount, 1);
-    EXPECT_FALSE(QFileInfo::exists(f.Output("Long.ogg")));
+    f.UseDisc({1, 1});
+    AppSettings().OutputFormat = 1;
+    const QString victim = f.HomeFile("victim.txt");
+    f.Cd.Home.Write("victim.txt", "the user's");
+    f.Cd.Home.Write("Output/One.wav", "kept as it is");
+    ::chmod(QFile::encodeName(f.Output("One.wav")).constData(), 0444);
+    ASSERT_EQ(
+        ::symlink(QFile::encodeName(victim).constData(), QFile::encodeName(f.Output("Two.wav")).constData()),
+        0);
+    ASSERT_TRUE(f.Run(TJobEngine::Extract, {"01One", "02Two"}));
+    EXPECT_EQ(f.Outcomes(), (std::vector<TOutcome>{Failed, Produced}));
+    ASSERT_EQ(f.Prompter.Messages().size(), 1);
+    EXPECT_TRUE(
+        f.Prompter.Messages()[0].startsWith("Error while creating file!\n" + f.Output("One.wav") + "\n"));
+    EXPECT_TRUE(f.Prompter.Messages()[0].contains("read-only"));
+    EXPECT_EQ(ReadBytes(f.Output("One.wav")), "kept as it is");
+    // The window replaces a track's file without asking: the link goes, what
+    // it led to stays.
+    EXPECT_EQ(ReadBytes(victim), "the user's");
+    EXPECT_FALSE(QFileInfo(f.Output("Two.wav")).isSymLink());
+    EXPECT_TRUE(ReadBytes(f.Output("Two.wav")) == ExpectedWav(f, 75, 75));
 }
 
 TEST(ExtractionJob, DriveErrorsLeaveTheJobStandingUntilStop)

@@ -412,23 +412,3 @@ QStringList FilesIn(const QString& folder)
     names.sort();
     return names;
 }
-
-struct TFileSizeLimit::TState {
-    rlimit Previous{};
-    void (*PreviousHandler)(int) = nullptr;
-};
-
-TFileSizeLimit::TFileSizeLimit(qint64 bytes) : State(std::make_unique<TState>())
-{
-    State->PreviousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    getrlimit(RLIMIT_FSIZE, &State->Previous);
-    rlimit limit = State->Previous;
-    limit.rlim_cur = static_cast<rlim_t>(bytes);
-    setrlimit(RLIMIT_FSIZE, &limit);
-}
-
-TFileSizeLimit::~TFileSizeLimit()
-{
-    setrlimit(RLIMIT_FSIZE, &State->Previous);
-    std::signal(SIGXFSZ, State->PreviousHandler);
-}

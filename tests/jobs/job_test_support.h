@@ -6,6 +6,7 @@
 #include "jobs/job_engine.h"
 #include "jobs/job_view.h"
 #include "support/scripted_prompter.h"
+#include "support/small_disk.h"
 
 #include <QByteArray>
 #include <QString>
@@ -164,17 +165,3 @@ bool HasId3Block(const QString& path);
 
 // Files in a folder, sorted.
 QStringList FilesIn(const QString& folder);
-
-// Lowers the file-size limit of this process and its future children; writes
-// past it fail with EFBIG as on a full disk (SIGXFSZ is ignored meanwhile).
-class TFileSizeLimit {
-public:
-    explicit TFileSizeLimit(qint64 bytes);
-    ~TFileSizeLimit();
-    TFileSizeLimit(const TFileSizeLimit&) = delete;
-    TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
-
-private:
-    struct TState;
-    std::unique_ptr<TState> State;
-};
