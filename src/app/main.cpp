@@ -54,6 +54,10 @@ void CloseOnTerminate(QObject* owner)
 
 int main(int argc, char* argv[])
 {
+    // A file-size limit (ulimit -f) must fail the write that passes it, which
+    // we report, rather than end the program without a word. Ignored, it
+    // stays ignored in the encoders we start, which then fail the same way.
+    std::signal(SIGXFSZ, SIG_IGN);
     // Options are parsed before any window exists, so --help, --version and the
     // command-line jobs work without a display.
     {
