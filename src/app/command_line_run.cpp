@@ -11,6 +11,7 @@
 #include "codecs/wma_encode_process.h"
 #include "core/helpers.h"
 #include "core/language.h"
+#include "core/safe_files.h"
 #include "core/settings.h"
 #include "jobs/job_engine.h"
 #include "jobs/track_items.h"
@@ -67,6 +68,7 @@ public:
         if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, Sockets) != 0)
             return;
         WriteSocket = Sockets[1];
+        Owner = ::getpid();
         struct sigaction action {};
         action.sa_handler = &TInterruptWatch::Handle;
         sigemptyset(&action.sa_mask);
@@ -97,9 +99,17 @@ public:
     TInterruptWatch(const TInterruptWatch&) = delete;
     TInterruptWatch& operator=(const TInterruptWatch&) = delete;
 
+    // Whether a signal came, also one whose turn in the event loop has not.
+    bool Received() const { return Signals.load() > 0; }
+
 private:
     static void Handle(int)
     {
+        // An encoder being started shares this memory until it runs (Qt
+        // starts programs with a vfork-like clone) and gets Ctrl+C too: its
+        // signal is not ours to count, or ours would count as the second.
+        if (::getpid() != Owner.load())
+            return;
         if (Signals.fetch_add(1) > 0)
             ::_exit(ExitInterrupted);
         const char byte = 1;
@@ -110,6 +120,7 @@ private:
     }
 
     static inline std::atomic<int> Signals{0};
+    static inline std::atomic<pid_t> Owner{0};
     static inline std::atomic<int> WriteSocket{-1};
     std::function<void()> OnInterrupt;
     int Sockets[2] = {-1, -1};
@@ -147,23 +158,37 @@ struct TPlannedItem {
     qint64 WholeWavSize = -1; // an extraction's WAV file when the whole track is in it
 };
 
-// Items whose files exist stay out of the job unless --overwrite is given.
+// Items whose files exist stay out of the job unless --overwrite is given; a
+// link counts as a file (it would be replaced, never written through). Files
+// whose write permissions are all cleared are kept even then.
 QList<TPlannedItem> KeepExisting(const QList<TPlannedItem>& items, bool overwrite, TTerminal& terminal,
                                  int* keptCount)
 {
     QList<TPlannedItem> remaining;
     for (const TPlannedItem& item : items) {
         QStringList existing;
-        for (const QString& file : {item.Result, item.Intermediate})
-            if (!file.isEmpty() && QFileInfo::exists(file))
-                existing.append(Native(file));
-        if (existing.isEmpty() || overwrite) {
+        QStringList readOnly;
+        for (const QString& file : {item.Result, item.Intermediate}) {
+            if (file.isEmpty() || !EntryExists(file))
+                continue;
+            existing.append(Native(file));
+            if (IsWriteProtected(file))
+                readOnly.append(Native(file));
+        }
+        if (existing.isEmpty() || (overwrite && readOnly.isEmpty())) {
             remaining.append(item);
             continue;
         }
         ++*keptCount;
-        Say(terminal, QStringLiteral("%1 exists already and is kept; %2 is skipped (--overwrite replaces it)")
-                          .arg(existing.join(QStringLiteral(" and ")), item.Name));
+        if (!readOnly.isEmpty())
+            Say(terminal,
+                QStringLiteral("%1 is read-only (its write permissions are all cleared) and is kept; "
+                               "%2 is skipped")
+                    .arg(readOnly.join(QStringLiteral(" and ")), item.Name));
+        else
+            Say(terminal,
+                QStringLiteral("%1 exists already and is kept; %2 is skipped (--overwrite replaces it)")
+                    .arg(existing.join(QStringLiteral(" and ")), item.Name));
     }
     return remaining;
 }
@@ -223,7 +248,8 @@ int Summary(TTerminal& terminal, int produced, int total, int kept, bool interru
 class TEngineRun final {
 public:
     TEngineRun(TTerminal& terminal, bool overwrite, int kind, CDHandle drive, QList<TPlannedItem> items)
-        : Terminal(terminal), Prompter(terminal, overwrite), Kind(kind), Drive(drive), Items(std::move(items))
+        : Terminal(terminal), Prompter(terminal, overwrite), Overwrite(overwrite), Kind(kind), Drive(drive),
+          Items(std::move(items))
     {
     }
 
@@ -246,6 +272,8 @@ public:
         TMp3EncodeProcess mp3(nullptr, Prompter);
         TWMAEncodeProcess wma(nullptr, Prompter);
         TJobEngine engine(view, Prompter, mp3, wma);
+        // A file that appeared since the plan is kept unless --overwrite.
+        engine.SetReplaceExisting(Overwrite);
         QEventLoop loop;
         view.OnClose = [&loop] { QTimer::singleShot(0, &loop, &QEventLoop::quit); };
         QObject::connect(
@@ -282,9 +310,12 @@ public:
         if (!view.Closed() && !engine.Finished())
             loop.exec();
         engine.FinishJob();
+        // Ctrl+C reaches the encoder too: its end may have ended the job just
+        // before the signal's turn came.
+        interrupted = interrupted || interrupt.Received();
 
         if (interrupted || Stood)
-            RemoveUnfinished();
+            NoteKeptWav();
         int produced = 0;
         for (int i = 0; i < Items.size(); ++i) {
             if (Outcomes.value(i) == TJobEngine::TItemOutcome::Produced && FileSizeOf(Results.value(i)) > 0)
@@ -320,24 +351,18 @@ private:
         view.FinishItem(index, text);
     }
 
-    // The item the job was at when it stopped has not produced its file: what
-    // it wrote under its names goes, except an extracted WAV file that is
-    // whole (its encoding was stopped, not its extraction).
-    void RemoveUnfinished()
+    // The engine leaves nothing unfinished under an item's names when it is
+    // stopped; an extracted WAV file whose encoding was stopped is whole and
+    // stays, which is worth a word.
+    void NoteKeptWav()
     {
         for (int i = 0; i < Items.size(); ++i) {
             if (Outcomes.contains(i))
                 continue;
             const TPlannedItem& item = Items[i];
-            const QString wav = item.Intermediate.isEmpty() ? item.Result : item.Intermediate;
-            for (const QString& file : {item.Result, item.Intermediate}) {
-                if (file.isEmpty() || !WrittenSince(file, Before[file]))
-                    continue;
-                if (file == wav && item.WholeWavSize > 0 && FileSizeOf(file) == item.WholeWavSize)
-                    Say(Terminal, QStringLiteral("kept %1: it was extracted completely").arg(Native(file)));
-                else if (QFile::remove(file))
-                    Say(Terminal, QStringLiteral("removed the unfinished %1").arg(Native(file)));
-            }
+            const QString& wav = item.Intermediate;
+            if (!wav.isEmpty() && WrittenSince(wav, Before[wav]) && FileSizeOf(wav) == item.WholeWavSize)
+                Say(Terminal, QStringLiteral("kept %1: it was extracted completely").arg(Native(wav)));
             // Later items have not started.
             break;
         }
@@ -345,6 +370,7 @@ private:
 
     TTerminal& Terminal;
     TTerminalPrompter Prompter;
+    const bool Overwrite;
     const int Kind;
     const CDHandle Drive;
     const QList<TPlannedItem> Items;
@@ -583,6 +609,8 @@ int RunWavToWav(const TCommandLineOptions& options, TTerminal& terminal)
         names.append(item.Name);
     TTerminalJobView view(terminal, names);
     TWavConvertChain chain;
+    // An output that appeared since the plan is kept unless --overwrite.
+    chain.SetReplaceExisting(options.Overwrite);
     QEventLoop loop;
     int index = -1;
     int produced = 0;
@@ -646,6 +674,7 @@ int RunWavToWav(const TCommandLineOptions& options, TTerminal& terminal)
     });
     QTimer::singleShot(0, &loop, next);
     loop.exec();
+    interrupted = interrupted || interrupt.Received();
     return Summary(terminal, produced, int(inputs.size()), kept, interrupted, false);
 }
 

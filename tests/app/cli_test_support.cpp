@@ -9,6 +9,10 @@
 #include <QProcess>
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <sys/resource.h>
+#include <unistd.h>
+
 TCliTest::TCliTest() : Environment(QProcessEnvironment::systemEnvironment())
 {
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "VELBROOK_CD_IMAGES",
@@ -20,10 +24,35 @@ TCliTest::TCliTest() : Environment(QProcessEnvironment::systemEnvironment())
 TCliResult TCliTest::Run(const QStringList& arguments,
                          const std::function<void(const QString& out, qint64 pid)>& whileRunning)
 {
-    QProcess program;
-    program.setProcessEnvironment(Environment);
-    program.setWorkingDirectory(Home.Path());
-    program.start(QStringLiteral(VELBROOK_EXECUTABLE), arguments);
+    const std::unique_ptr<QProcess> program = Launch(arguments);
+    return Wait(*program, whileRunning);
+}
+
+std::unique_ptr<QProcess> TCliTest::Launch(const QStringList& arguments)
+{
+    auto program = std::make_unique<QProcess>();
+    program->setProcessEnvironment(Environment);
+    program->setWorkingDirectory(Home.Path());
+    const qint64 sizeLimit = FileSizeLimit;
+    const bool ownGroup = OwnProcessGroup;
+    program->setChildProcessModifier([sizeLimit, ownGroup] {
+        if (sizeLimit >= 0) {
+            // As "ulimit -f" in the shell that starts it: the signal keeps its
+            // default action, which ends a program that does not ignore it.
+            const rlimit value{static_cast<rlim_t>(sizeLimit), static_cast<rlim_t>(sizeLimit)};
+            ::setrlimit(RLIMIT_FSIZE, &value);
+            ::signal(SIGXFSZ, SIG_DFL);
+        }
+        if (ownGroup)
+            ::setpgid(0, 0);
+    });
+    program->start(QStringLiteral(VELBROOK_EXECUTABLE), arguments);
+    return program;
+}
+
+TCliResult TCliTest::Wait(QProcess& program,
+                          const std::function<void(const QString& out, qint64 pid)>& whileRunning)
+{
     TCliResult result;
     if (!program.waitForStarted(30000)) {
         ADD_FAILURE() << "velbrook did not start";
@@ -48,6 +77,8 @@ TCliResult TCliTest::Run(const QStringList& arguments,
     result.Err = QString::fromLocal8Bit(program.readAllStandardError());
     if (program.exitStatus() == QProcess::NormalExit)
         result.ExitCode = program.exitCode();
+    else
+        result.ExitCode = -1;
     return result;
 }
 

@@ -8,7 +8,10 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <ostream>
+
+class QProcess;
 
 // The command-line mode as a user runs it: the built velbrook program started
 // with arguments, with no display, in a program folder of its own.
@@ -30,11 +33,23 @@ public:
     // the outside, VELBROOK_HOME the test's folder.
     QProcessEnvironment Environment;
 
+    // A file-size limit (ulimit -f) for the programs started from now on, in
+    // bytes; -1 for none.
+    qint64 FileSizeLimit = -1;
+    // Whether the program runs in a process group of its own, as a shell runs
+    // a command: a signal to the group then reaches the encoders it started
+    // too, as Ctrl+C in a terminal does.
+    bool OwnProcessGroup = false;
+
     // Runs velbrook with the arguments to its end. whileRunning, when given,
     // is called every 50 ms with the output so far and the process id, until
     // the program ends.
     TCliResult Run(const QStringList& arguments,
                    const std::function<void(const QString& out, qint64 pid)>& whileRunning = {});
+    // The same in two steps, for programs that run side by side.
+    std::unique_ptr<QProcess> Launch(const QStringList& arguments);
+    TCliResult Wait(QProcess& program,
+                    const std::function<void(const QString& out, qint64 pid)>& whileRunning = {});
 
     // A disc image in the program folder.
     QString WriteDisc(const QString& name, const TImageSpec& spec);

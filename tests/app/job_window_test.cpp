@@ -331,6 +331,6 @@ TEST(JobWindow, AnEncoderThatCannotStartIsReportedAndNoWindowOpens)
     qputenv("PATH", path);
     ASSERT_FALSE(prompter.Messages().isEmpty());
     EXPECT_EQ(prompter.Messages().back(),
-              QString("Error while creating mp3 encoding process!%1").arg(ENOENT));
+              QString("Error while creating mp3 encoding process!\nlame: No such file or directory"));
     EXPECT_FALSE(QFile::exists(test.Home.File("out/a.mp3")));
 }
