@@ -12,6 +12,7 @@
 #include "core/language.h"
 #include "core/program_folder.h"
 #include "core/prompter.h"
+#include "core/qt_language.h"
 #include "core/settings.h"
 #include "core/translate_form.h"
 #include "core/widget_prompter.h"
@@ -287,6 +288,7 @@ void TMainForm::FirstShow()
     // busy) read the window and its hint in their language too.
     const QString language = AppSettings().Language;
     TickLanguageItem(language);
+    ApplyQtLanguage(language);
     if (!IsEnglish(language)) {
         TranslateForm(this, language);
         ShowStatus(CurrentStatus);
@@ -607,6 +609,7 @@ void TMainForm::ChooseLanguage(QAction* item)
     AppSettings().Language = language;
     TickLanguageItem(language);
     TranslateForm(this, language);
+    ApplyQtLanguage(language);
     // Status texts are not window texts: show the current one in the new language.
     ShowStatus(CurrentStatus);
 }
