@@ -19,6 +19,8 @@ VELBROOK_PACKAGES=(
   xvfb xauth
   # Qt's own texts (message-box buttons, key names) in the interface languages
   qt6-translations-l10n
+  # checkers of what is installed: desktop entry, AppStream data, manual page
+  desktop-file-utils appstream groff-base
 )
 
 velbrook_missing_packages() {
