@@ -17,6 +17,10 @@ VELBROOK_PACKAGES=(
   # tools the tests use as independent readers and writers
   sox libsox-fmt-all vorbis-tools ffmpeg id3v2 libcdio-utils cd-paranoia python3-mutagen
   xvfb xauth
+  # Qt's own texts (message-box buttons, key names) in the interface languages
+  qt6-translations-l10n
+  # checkers of what is installed: desktop entry, AppStream data, manual page
+  desktop-file-utils appstream groff-base
 )
 
 velbrook_missing_packages() {

@@ -677,6 +677,11 @@ int RunCommandLine(const TCommandLineOptions& options, TTerminal& terminal)
     // A closed pipe on standard output must not end the job half way.
     std::signal(SIGPIPE, SIG_IGN);
     LoadSettings();
+    // A first run leaves the defaults in options.ini, the file --help names as
+    // the place of the settings, so there is one to edit. The job does not need
+    // it: a folder that cannot be written to only leaves the user without it.
+    if (!QFileInfo::exists(SettingsFilePath()))
+        SaveSettings();
     if (!options.OutputFolder.isEmpty())
         AppSettings().OutputFolder = options.OutputFolder;
     if (options.OutputFormat)

@@ -96,7 +96,7 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(ProductName());
     QApplication::setApplicationVersion(VersionText());
     QApplication::setWindowIcon(ApplicationIcon());
-    QGuiApplication::setDesktopFileName(QStringLiteral("velbrook"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.velbrook.Velbrook"));
     const TVorbisLibraries vorbisLibraries;
 
     TMainForm mainForm;

@@ -12,6 +12,7 @@
 #include "core/language.h"
 #include "core/program_folder.h"
 #include "core/prompter.h"
+#include "core/qt_language.h"
 #include "core/settings.h"
 #include "core/translate_form.h"
 #include "core/widget_prompter.h"
@@ -155,7 +156,7 @@ TMainForm::TMainForm(TPrompter* prompter, QWidget* parent)
          {ui->miWavToWav, ui->ActionRecord, ui->miOggPlayer, ui->ActionOptionSet, ui->aID3Edit, ui->aPlay,
           ui->aPause, ui->aStop, ui->miRealPlayer, ui->miWindowsMediaPlayer})
         connect(later, &QAction::triggered, this, [this, later] { ShowNotAvailable(later); });
-    // One language at a time, shown as a choice; none is ticked before a drive opened.
+    // One language at a time, shown as a choice; none is ticked before the first showing.
     auto* languages = new QActionGroup(this);
     languages->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
     for (QAction* item : ui->miLanguage->actions()) {
@@ -276,16 +277,20 @@ void TMainForm::FirstShow()
     // Start-up always opens the first drive of the list, whichever the options
     // chose, so an image named on the command line is the drive in use.
     UseDrive(OpenDrive(0));
-    if (DriveHandle() == 0)
-        return;
-    if (HasAudioDisc())
-        ReadDisc();
-    else
-        NoAudioDisc = true;
-    SavedStatusText = StatusText();
-    TickLanguageItem(AppSettings().Language);
-    if (!IsEnglish(AppSettings().Language)) {
-        TranslateForm(this, AppSettings().Language);
+    if (DriveHandle() != 0) {
+        if (HasAudioDisc())
+            ReadDisc();
+        else
+            NoAudioDisc = true;
+        SavedStatusText = StatusText();
+    }
+    // Also without a drive: users of disc images (and those whose drive is
+    // busy) read the window and its hint in their language too.
+    const QString language = AppSettings().Language;
+    TickLanguageItem(language);
+    ApplyQtLanguage(language);
+    if (!IsEnglish(language)) {
+        TranslateForm(this, language);
         ShowStatus(CurrentStatus);
     }
 }
@@ -604,6 +609,7 @@ void TMainForm::ChooseLanguage(QAction* item)
     AppSettings().Language = language;
     TickLanguageItem(language);
     TranslateForm(this, language);
+    ApplyQtLanguage(language);
     // Status texts are not window texts: show the current one in the new language.
     ShowStatus(CurrentStatus);
 }

@@ -33,19 +33,6 @@
 
 namespace {
 
-// A WAV file of CD audio (44100 Hz, stereo, 16 bits) playing the test tune.
-QString WriteCdWav(const QString& path, int seconds)
-{
-    const qint64 frames = qint64{seconds} * 75;
-    QByteArray data(static_cast<qsizetype>(frames * 2352), '\0');
-    SynthesizeFrames(1, 0, frames, data.data());
-    QFile file(path);
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(CDWavHeader(data.size()));
-    file.write(data);
-    return path;
-}
-
 TImageSpec Tracks(int count, qint64 seconds)
 {
     TImageSpec spec;

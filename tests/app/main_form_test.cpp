@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -201,6 +202,7 @@ TEST(MainForm, WithoutADriveItSaysSoAndShowsTheHintOnce)
     TModalAnswer hint([&hints](QWidget* dialog) {
         EXPECT_EQ(dialog->objectName(), "frmNoDeviceHint");
         EXPECT_EQ(dialog->windowTitle(), "Velbrook");
+        EXPECT_TRUE(dialog->findChild<QLabel*>("Label1")->text().startsWith("Velbrook hat kein CD-Laufwerk"));
         ++hints;
         dialog->findChild<QPushButton*>("bClose")->click();
     });
@@ -211,11 +213,11 @@ TEST(MainForm, WithoutADriveItSaysSoAndShowsTheHintOnce)
     QTest::qWait(100);
     EXPECT_EQ(hints, 1);
     EXPECT_EQ(form.DriveHandle(), 0u);
-    // Untranslated and without a ticked language: start-up stops at the drive.
+    // Translated, and its language ticked, although start-up found no drive.
     EXPECT_EQ(form.StatusText(), QString::fromUtf8("Keine CD-Laufwerke gefunden!"));
-    EXPECT_EQ(shown.Action("aEditTrackName")->text(), "Rename &Title");
+    EXPECT_EQ(shown.Action("aEditTrackName")->text(), "&Titel umbenennen");
     for (QAction* item : form.findChild<QMenu*>("miLanguage")->actions())
-        EXPECT_FALSE(item->isChecked()) << item->objectName().toStdString();
+        EXPECT_EQ(item->isChecked(), item->objectName() == "miGerman") << item->objectName().toStdString();
     EXPECT_TRUE(form.TrackRows().empty());
 
     // Activating the window again does not bring the hint back.
