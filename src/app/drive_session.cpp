@@ -100,6 +100,25 @@ bool TDriveSession::SaveTitles(const std::vector<TTrackRow>& rows)
     return SaveDiscInfo(ListedDisc);
 }
 
+bool TDriveSession::ApplyLookup(const TCddbLookupResult& result, int firstTrack, std::vector<TTrackRow>* rows)
+{
+    using TOutcome = TCddbLookupResult::TOutcome;
+    if (result.Outcome != TOutcome::Found && result.Outcome != TOutcome::NoTitles)
+        return true;
+    const TCddbEntry& entry = result.Entry;
+    TDiscInfo& info = DiscInfo();
+    info.Artist = entry.Artist.value_or(info.Artist);
+    info.Album = entry.Album.value_or(info.Album);
+    info.Year = entry.Year.value_or(info.Year);
+    info.Genre = entry.Genre.value_or(info.Genre);
+    for (TTrackRow& row : *rows) {
+        const qsizetype index = row.Number - firstTrack;
+        if (index >= 0 && index < qsizetype(entry.Titles.size()) && entry.Titles[size_t(index)])
+            row.Title = *entry.Titles[size_t(index)];
+    }
+    return SaveTitles(*rows);
+}
+
 CDHandle TDriveSession::ReopenDrive(TStatusText* status)
 {
     CloseDrive();

@@ -3,6 +3,7 @@
 #include "app/status_text.h"
 #include "app/track_rows.h"
 #include "cd/cd_drive.h"
+#include "cd/query_cddb.h"
 
 #include <QString>
 #include <QStringList>
@@ -46,6 +47,14 @@ public:
     // disc that is not listed keeps its cached titles. False only when the
     // cache could not be written.
     bool SaveTitles(const std::vector<TTrackRow>& rows);
+
+    // Puts what a CDDB lookup found in place and keeps it in the disc cache as
+    // SaveTitles does: its artist, album, year and genre go into DiscInfo, the
+    // title of the r-th track of the entry into the row of track firstTrack + r.
+    // What the lookup does not give keeps its value. Applies nothing unless the
+    // lookup found an entry (outcome Found or NoTitles); false only when the
+    // cache could not be written.
+    bool ApplyLookup(const TCddbLookupResult& result, int firstTrack, std::vector<TTrackRow>* rows);
 
     // Opens the drive at the position of the last OpenDrive afresh, for a disc
     // image whose files have changed. The old handle is closed first.

@@ -5,10 +5,12 @@
 #include "app/edit_track_name.h"
 #include "app/media_watcher.h"
 #include "app/no_device_hint.h"
+#include "app/query_cddb_form.h"
 #include "app/volume_control.h"
 #include "audio/acs_exception.h"
 #include "codecs/mp3_encode_process.h"
 #include "codecs/wma_encode_process.h"
+#include "core/disc_info.h"
 #include "core/language.h"
 #include "core/program_folder.h"
 #include "core/prompter.h"
@@ -593,7 +595,34 @@ void TMainForm::QueryCDDB()
         Prompter.Error(Translate(RES_ReadTocError));
         return;
     }
-    ShowNotAvailable(ui->aQueryCDDB);
+    TfrmQueryCDDB dialog(this, toc.FirstTrack, toc.LastTrack, DriveHandle());
+    if (dialog.exec() != TfrmQueryCDDB::FinishedResult)
+        return;
+    ApplyLookup(dialog.Result(), toc.FirstTrack);
+}
+
+void TMainForm::ApplyLookup(const TCddbLookupResult& result, int firstTrack)
+{
+    using TOutcome = TCddbLookupResult::TOutcome;
+    if (result.Outcome == TOutcome::Failed) {
+        ShowStatus(TStatusText::Plain(QStringLiteral("CDDB lookup failed: ") + result.Problem));
+        return;
+    }
+    std::vector<TTrackRow> rows = TrackRows();
+    const bool kept = Drive.ApplyLookup(result, firstTrack, &rows);
+    // The titles change in place, so ticks and the selection stay as they are.
+    QTreeWidget* list = ui->ListView1;
+    {
+        const QSignalBlocker blocker(list);
+        for (int i = 0; i < list->topLevelItemCount() && i < int(rows.size()); ++i)
+            list->topLevelItem(i)->setText(TitleColumn, rows[size_t(i)].Title);
+    }
+    list->headerItem()->setTextAlignment(TitleColumn, Qt::AlignLeft | Qt::AlignVCenter);
+    if (!kept)
+        ShowStatus(
+            TStatusText::Plain(QStringLiteral("The titles could not be written to ") + DiscInfoFilePath()));
+    else if (result.Outcome == TOutcome::NoTitles)
+        ShowStatus(TStatusText::Plain(QStringLiteral("CDDB found no track titles: ") + result.Problem));
 }
 
 void TMainForm::ChooseLanguage(QAction* item)

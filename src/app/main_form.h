@@ -23,6 +23,7 @@ class TMediaWatcher;
 class TMp3EncodeProcess;
 class TWMAEncodeProcess;
 class TPrompter;
+struct TCddbLookupResult;
 
 // The program's main window: it opens the CD drive, lists the disc's tracks and
 // carries every command; every other window is shown modally over it. Start-up
@@ -107,6 +108,8 @@ private:
     void OpenOutputFolder();
     void VolumeControl();
     void QueryCDDB();
+    // Shows what a lookup found in the list and keeps it for the disc.
+    void ApplyLookup(const TCddbLookupResult& result, int firstTrack);
     void ChooseLanguage(QAction* item);
     void ShowHelp();
     void ShowAbout();

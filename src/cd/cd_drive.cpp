@@ -906,6 +906,27 @@ QString GetDiscId()
     return QString::number(static_cast<std::int32_t>(id));
 }
 
+int CDDBDiscLayout(CDHandle handle, std::vector<std::uint32_t>* trackStarts, std::uint32_t* leadOut)
+{
+    if (!trackStarts || !leadOut)
+        return Fail(CDERR_BAD_ARGUMENT, QStringLiteral("No room for the disc layout")), 0;
+    const std::shared_ptr<TDrive> drive = DriveOf(handle);
+    if (!drive)
+        return 0;
+    std::lock_guard guard(drive->Lock);
+    TDiscLayout layout;
+    if (!LayoutOf(*drive, &layout))
+        return 0;
+    // Unlike ReadTOC, every session counts: the CDDB id of an Enhanced CD
+    // includes its data track and ends where the disc ends.
+    trackStarts->clear();
+    for (const TLayoutTrack& track : layout.Tracks)
+        trackStarts->push_back(static_cast<std::uint32_t>(track.Start));
+    *leadOut = static_cast<std::uint32_t>(layout.LeadOut);
+    Succeed();
+    return 1;
+}
+
 std::uint32_t CddbDiscId(const std::uint32_t* trackStarts, int trackCount, std::uint32_t leadOut)
 {
     if (!trackStarts || trackCount <= 0)

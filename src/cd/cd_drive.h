@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <vector>
 
 // The CD drive library: drives, handles, the table of contents and audio reads,
 // on libcdio. Its records keep the byte layout callers of a CD drive library
@@ -14,8 +15,7 @@
 // drives. A CDHandle is a slot of this library's own handle table, so closing a
 // handle can only close one that this program opened.
 //
-// The CDDB operations (CDDBSetOption, CDDBQuery, CDDBGetDiskInfo with their
-// CDDBMatchList and CDDBMatch records) join this interface with the CDDB lookup.
+// The CDDB lookup on top of this library lives in cd/query_cddb.h.
 //
 // Threads: every operation may be called from any thread. One handle may serve
 // several threads; its reads are serialised. The last error is kept per thread.
@@ -158,6 +158,11 @@ bool HasAudioDisc();
 // The CDDB disc id of the disc in the first drive, as a signed 32-bit decimal
 // text; empty when there is no audio disc.
 QString GetDiscId();
+
+// The disc behind an open handle as CDDB counts it: the start sectors of every
+// track of every session, data tracks too, and the sector where the disc ends.
+// 1 on success.
+int CDDBDiscLayout(CDHandle handle, std::vector<std::uint32_t>* trackStarts, std::uint32_t* leadOut);
 
 // The CDDB disc id of a table of contents: track start sectors (addresses
 // without the lead-in) and the lead-out sector.

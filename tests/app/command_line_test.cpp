@@ -68,10 +68,10 @@ TEST(CommandLine, HelpDocumentsEveryOptionAndNeedsNoDisplay)
     const TCliResult help = cli.Run({"--help"});
     ASSERT_EQ(help.ExitCode, 0) << Text(help);
     for (const char* word :
-         {"--extract",  "--tracks", "--format",   "--output",    "--cd-image",     "--convert",
-          "wav-mp3",    "mp3-wav",  "wav-ogg",    "wav-wma",     "wav-wav",        "--rate",
-          "--channels", "--bits",   "--adpcm",    "--overwrite", "--no-overwrite", "--version",
-          "Exit codes", "130",      "options.ini"})
+         {"--extract",  "--tracks", "--format",    "--output",    "--cd-image",     "--convert",
+          "wav-mp3",    "mp3-wav",  "wav-ogg",     "wav-wma",     "wav-wav",        "--rate",
+          "--channels", "--bits",   "--adpcm",     "--overwrite", "--no-overwrite", "--version",
+          "Exit codes", "130",      "options.ini", "--lookup"})
         EXPECT_TRUE(help.Out.contains(QLatin1String(word))) << word;
     const TCliResult version = cli.Run({"--version"});
     EXPECT_EQ(version.ExitCode, 0);

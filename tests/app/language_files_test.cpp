@@ -2,6 +2,8 @@
 #include "app/edit_track_name.h"
 #include "app/main_form.h"
 #include "app/no_device_hint.h"
+#include "app/query_cddb_form.h"
+#include "app/stop_query_form.h"
 #include "core/ini_file.h"
 #include "core/language.h"
 #include "core/translate_form.h"
@@ -147,7 +149,9 @@ TEST(LanguageFiles, EachTranslationReachesEveryTextOfEveryWindow)
         TfrmEditTrackName edit;
         TfrmNoDeviceHint hint;
         TfrmAbout about;
-        for (QWidget* window : std::initializer_list<QWidget*>{&form, &edit, &hint, &about}) {
+        TfrmQueryCDDB query(nullptr, 1, 1, 0);
+        TfrmStopQuery stop(nullptr, 1, 1, 0, TCddbOptions{}, "Close");
+        for (QWidget* window : std::initializer_list<QWidget*>{&form, &edit, &hint, &about, &query, &stop}) {
             TranslateForm(window, language);
             ForEachFormText(window, [&](TFormText& text) {
                 ASSERT_TRUE(translation.HasKey(text.Section, text.Key))

@@ -82,10 +82,10 @@ QByteArray DataSlice(const QString& dataPath, qint64 first, qint64 frames)
 
 bool TReportCollector::event(QEvent* e)
 {
-    if (e->type() == WM_RIPERROR || e->type() == WM_PROCESSINFO) {
+    if (e->type() == WM_RIPERROR || e->type() == WM_PROCESSINFO || e->type() == WM_CDDBSTATE) {
         const auto* message = static_cast<TMessageEvent*>(e);
-        Reports.push_back(
-            {e->type(), message->LParam(), message->Info() ? *message->Info() : TProcessInfo{}});
+        Reports.push_back({e->type(), message->LParam(), message->Info() ? *message->Info() : TProcessInfo{},
+                           message->WParam()});
         return true;
     }
     return QObject::event(e);

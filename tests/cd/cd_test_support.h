@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QString>
 
+#include <ostream>
 #include <vector>
 
 // A program folder of its own, no image or failure switches left from another
@@ -41,11 +42,18 @@ struct TReport {
     QEvent::Type Type;
     qint64 LParam;
     TProcessInfo Info;
+    qint64 WParam = 0;
 };
 
-// Collects the reports posted to it.
+// Collects the reports posted to it (WM_RIPERROR, WM_PROCESSINFO, WM_CDDBSTATE).
 class TReportCollector final : public QObject {
 public:
     std::vector<TReport> Reports;
     bool event(QEvent* e) override;
 };
+
+// Texts in test failures as text.
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
