@@ -52,14 +52,14 @@ CDHandle TDriveSession::OpenDrive(int position, TStatusText* status)
 
 bool TDriveSession::HasAudioDisc() const
 {
-    return ::HasAudioDisc();
+    return DriveHandle != 0 ? ::HasAudioDisc(DriveHandle) : ::HasAudioDisc();
 }
 
 bool TDriveSession::ReadDisc(std::vector<TTrackRow>* rows, TStatusText* status)
 {
     if (DriveHandle == 0)
         return false;
-    const QString discId = GetDiscId();
+    const QString discId = GetDiscId(DriveHandle);
     LoadDiscInfo(discId);
     ModifyCDParms(DriveHandle, CDP_MSF, 1);
     rows->clear();
