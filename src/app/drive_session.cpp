@@ -107,6 +107,23 @@ CDHandle TDriveSession::ReopenDrive(TStatusText* status)
     return DriveHandle;
 }
 
+CDHandle TDriveSession::SwitchDrive(int position, TStatusText* status)
+{
+    const CDHandle old = DriveHandle;
+    const CDHandle handle = OpenDrive(position, status);
+    // The retry of OpenDrive may have freed the old handle and been given its
+    // number again; that number is the new drive now.
+    if (old != 0 && old != handle)
+        CloseCDHandle(old);
+    DriveHandle = handle;
+    return handle;
+}
+
+int TDriveSession::DrivePosition() const
+{
+    return DriveHandle != 0 ? Position : -1;
+}
+
 bool TDriveSession::CloseDrive()
 {
     if (DriveHandle == 0)

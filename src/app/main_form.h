@@ -105,6 +105,8 @@ private:
     void EjectDisc();
     void CloseTray();
     void OpenOutputFolder();
+    void OptionSet();
+    void SwitchDrive(int position);
     void VolumeControl();
     void QueryCDDB();
     void ChooseLanguage(QAction* item);

@@ -2,6 +2,7 @@
 #include "app/edit_track_name.h"
 #include "app/main_form.h"
 #include "app/no_device_hint.h"
+#include "app/option_set_form.h"
 #include "core/ini_file.h"
 #include "core/language.h"
 #include "core/translate_form.h"
@@ -116,7 +117,8 @@ TEST(LanguageFiles, EachTranslationReachesEveryTextOfEveryWindow)
         TfrmEditTrackName edit;
         TfrmNoDeviceHint hint;
         TfrmAbout about;
-        for (QWidget* window : std::initializer_list<QWidget*>{&form, &edit, &hint, &about}) {
+        TOptionSetForm options(prompter);
+        for (QWidget* window : std::initializer_list<QWidget*>{&form, &edit, &hint, &about, &options}) {
             TranslateForm(window, language);
             ForEachFormText(window, [&](TFormText& text) {
                 ASSERT_TRUE(translation.HasKey(text.Section, text.Key))
