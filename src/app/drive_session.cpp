@@ -52,14 +52,14 @@ CDHandle TDriveSession::OpenDrive(int position, TStatusText* status)
 
 bool TDriveSession::HasAudioDisc() const
 {
-    return ::HasAudioDisc();
+    return DriveHandle != 0 ? ::HasAudioDisc(DriveHandle) : ::HasAudioDisc();
 }
 
 bool TDriveSession::ReadDisc(std::vector<TTrackRow>* rows, TStatusText* status)
 {
     if (DriveHandle == 0)
         return false;
-    const QString discId = GetDiscId();
+    const QString discId = GetDiscId(DriveHandle);
     LoadDiscInfo(discId);
     ModifyCDParms(DriveHandle, CDP_MSF, 1);
     rows->clear();
@@ -124,6 +124,23 @@ CDHandle TDriveSession::ReopenDrive(TStatusText* status)
     CloseDrive();
     DriveHandle = OpenDrive(Position, status);
     return DriveHandle;
+}
+
+CDHandle TDriveSession::SwitchDrive(int position, TStatusText* status)
+{
+    const CDHandle old = DriveHandle;
+    const CDHandle handle = OpenDrive(position, status);
+    // The retry of OpenDrive may have freed the old handle and been given its
+    // number again; that number is the new drive now.
+    if (old != 0 && old != handle)
+        CloseCDHandle(old);
+    DriveHandle = handle;
+    return handle;
+}
+
+int TDriveSession::DrivePosition() const
+{
+    return DriveHandle != 0 ? Position : -1;
 }
 
 bool TDriveSession::CloseDrive()

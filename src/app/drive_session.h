@@ -60,6 +60,14 @@ public:
     // image whose files have changed. The old handle is closed first.
     CDHandle ReopenDrive(TStatusText* status);
 
+    // Makes the drive at position the open drive. The handle open before is
+    // closed once the new drive is open, or when it cannot be opened, so a switch
+    // never leaks it. Returns the new handle, 0 on failure.
+    CDHandle SwitchDrive(int position, TStatusText* status);
+
+    // The position in the drive list of the open drive; -1 when none is open.
+    int DrivePosition() const;
+
     // Closes the drive; false when it could not be closed. The handle is 0
     // afterwards either way.
     bool CloseDrive();

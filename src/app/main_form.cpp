@@ -6,6 +6,7 @@
 #include "app/media_watcher.h"
 #include "app/no_device_hint.h"
 #include "app/query_cddb_form.h"
+#include "app/option_set_form.h"
 #include "app/volume_control.h"
 #include "audio/acs_exception.h"
 #include "codecs/mp3_encode_process.h"
@@ -147,6 +148,7 @@ TMainForm::TMainForm(TPrompter* prompter, QWidget* parent)
     connect(ui->aEditTrackName, &QAction::triggered, this, &TMainForm::RenameTitle);
     connect(ui->aQueryCDDB, &QAction::triggered, this, &TMainForm::QueryCDDB);
     connect(ui->miOpenOutput, &QAction::triggered, this, &TMainForm::OpenOutputFolder);
+    connect(ui->ActionOptionSet, &QAction::triggered, this, &TMainForm::OptionSet);
     connect(ui->miRefresh, &QAction::triggered, this, &TMainForm::Refresh);
     connect(ui->miEjectCD, &QAction::triggered, this, &TMainForm::EjectDisc);
     connect(ui->miCloseCD, &QAction::triggered, this, &TMainForm::CloseTray);
@@ -154,9 +156,8 @@ TMainForm::TMainForm(TPrompter* prompter, QWidget* parent)
     connect(ui->miHelp, &QAction::triggered, this, &TMainForm::ShowHelp);
     connect(ui->miAbout, &QAction::triggered, this, &TMainForm::ShowAbout);
     // The windows of these commands are still to come.
-    for (QAction* later :
-         {ui->miWavToWav, ui->ActionRecord, ui->miOggPlayer, ui->ActionOptionSet, ui->aID3Edit, ui->aPlay,
-          ui->aPause, ui->aStop, ui->miRealPlayer, ui->miWindowsMediaPlayer})
+    for (QAction* later : {ui->miWavToWav, ui->ActionRecord, ui->miOggPlayer, ui->aID3Edit, ui->aPlay,
+                           ui->aPause, ui->aStop, ui->miRealPlayer, ui->miWindowsMediaPlayer})
         connect(later, &QAction::triggered, this, [this, later] { ShowNotAvailable(later); });
     // One language at a time, shown as a choice; none is ticked before the first showing.
     auto* languages = new QActionGroup(this);
@@ -579,6 +580,27 @@ void TMainForm::OpenOutputFolder()
         return;
     }
     QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+}
+
+void TMainForm::OptionSet()
+{
+    TOptionSetForm dialog(Prompter, Drive.DrivePosition(), this);
+    dialog.move(pos() + QPoint(50, 50));
+    if (dialog.exec() == QDialog::Accepted && dialog.DriveSwitchWanted())
+        SwitchDrive(dialog.SelectedDrive());
+}
+
+void TMainForm::SwitchDrive(int position)
+{
+    // The titles typed for the disc listed now stay with that disc.
+    KeepListedTitles();
+    ClearRows();
+    Drive.ForgetListedDisc();
+    TStatusText status;
+    UseDrive(Drive.SwitchDrive(position, &status));
+    ShowStatus(status);
+    ReadDisc();
+    SavedStatusText = StatusText();
 }
 
 void TMainForm::VolumeControl()

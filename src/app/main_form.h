@@ -106,6 +106,8 @@ private:
     void EjectDisc();
     void CloseTray();
     void OpenOutputFolder();
+    void OptionSet();
+    void SwitchDrive(int position);
     void VolumeControl();
     void QueryCDDB();
     // Shows what a lookup found in the list and keeps it for the disc.

@@ -871,29 +871,23 @@ QString DriveDisplayName(const CDDriveInfo& drive)
     return QString::fromUtf8(vendor + product).left(26);
 }
 
-bool HasAudioDisc()
+namespace {
+
+bool DriveHasAudio(TDrive& drive)
 {
-    EnsureLibrary();
-    const std::shared_ptr<TDrive> drive = OpenFirstDrive();
-    if (!drive)
-        return false;
-    std::lock_guard guard(drive->Lock);
+    std::lock_guard guard(drive.Lock);
     TDiscLayout layout;
-    if (!LayoutOf(*drive, &layout))
+    if (!LayoutOf(drive, &layout))
         return false;
     return std::any_of(layout.Tracks.begin(), layout.Tracks.end(),
                        [](const TLayoutTrack& track) { return !(track.Control & 0x04); });
 }
 
-QString GetDiscId()
+QString DiscIdOfDrive(TDrive& drive)
 {
-    EnsureLibrary();
-    const std::shared_ptr<TDrive> drive = OpenFirstDrive();
-    if (!drive)
-        return {};
-    std::lock_guard guard(drive->Lock);
+    std::lock_guard guard(drive.Lock);
     TDiscLayout layout;
-    if (!LayoutOf(*drive, &layout))
+    if (!LayoutOf(drive, &layout))
         return {};
     if (std::none_of(layout.Tracks.begin(), layout.Tracks.end(),
                      [](const TLayoutTrack& track) { return !(track.Control & 0x04); }))
@@ -904,6 +898,50 @@ QString GetDiscId()
     const std::uint32_t id = CddbDiscId(starts.data(), static_cast<int>(starts.size()),
                                         static_cast<std::uint32_t>(layout.LeadOut));
     return QString::number(static_cast<std::int32_t>(id));
+}
+
+} // namespace
+
+bool HasAudioDisc()
+{
+    EnsureLibrary();
+    const std::shared_ptr<TDrive> drive = OpenFirstDrive();
+    return drive && DriveHasAudio(*drive);
+}
+
+// The drive behind an open handle, opened on its own like OpenFirstDrive: the
+// question is about the disc in it now, also for an image whose files changed
+// since the handle was opened.
+std::shared_ptr<TDrive> OpenDriveOf(CDHandle handle)
+{
+    const std::shared_ptr<TDrive> open = DriveOf(handle);
+    if (!open)
+        return nullptr;
+    TKnownDrive known;
+    {
+        std::lock_guard guard(open->Lock);
+        known = {open->Path, open->IsImage};
+    }
+    return OpenKnown(known);
+}
+
+bool HasAudioDisc(CDHandle handle)
+{
+    const std::shared_ptr<TDrive> drive = OpenDriveOf(handle);
+    return drive && DriveHasAudio(*drive);
+}
+
+QString GetDiscId()
+{
+    EnsureLibrary();
+    const std::shared_ptr<TDrive> drive = OpenFirstDrive();
+    return drive ? DiscIdOfDrive(*drive) : QString();
+}
+
+QString GetDiscId(CDHandle handle)
+{
+    const std::shared_ptr<TDrive> drive = OpenDriveOf(handle);
+    return drive ? DiscIdOfDrive(*drive) : QString();
 }
 
 int CDDBDiscLayout(CDHandle handle, std::vector<std::uint32_t>* trackStarts, std::uint32_t* leadOut)

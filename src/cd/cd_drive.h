@@ -158,6 +158,10 @@ bool HasAudioDisc();
 // The CDDB disc id of the disc in the first drive, as a signed 32-bit decimal
 // text; empty when there is no audio disc.
 QString GetDiscId();
+// The same for the drive behind an open handle: once the user has chosen another
+// drive, the disc in that drive is the one whose titles are listed and cached.
+bool HasAudioDisc(CDHandle handle);
+QString GetDiscId(CDHandle handle);
 
 // The disc behind an open handle as CDDB counts it: the start sectors of every
 // track of every session, data tracks too, and the sector where the disc ends.

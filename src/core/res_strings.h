@@ -12,6 +12,7 @@ struct TResString {
 
 #define VELBROOK_RES_STRINGS(X)                                                                              \
     X(RES_Ask_RemoveTag, "Do you want to remove these tags?")                                                \
+    X(RES_Check_BitRate, "Please choose a bitrate from the list, or type one from 8 to 320 kbit/s.")         \
     X(RES_Check_CDRom, "Can not find audio CD in your CD device.")                                           \
     X(RES_Check_FileName, "Please check the filename correct or not")                                        \
     X(RES_Check_Mp3Options, "Create MP3 file error!\r\nPlease check the output and lame options "            \

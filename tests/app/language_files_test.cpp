@@ -2,6 +2,7 @@
 #include "app/edit_track_name.h"
 #include "app/main_form.h"
 #include "app/no_device_hint.h"
+#include "app/option_set_form.h"
 #include "app/query_cddb_form.h"
 #include "app/stop_query_form.h"
 #include "core/ini_file.h"
@@ -151,7 +152,9 @@ TEST(LanguageFiles, EachTranslationReachesEveryTextOfEveryWindow)
         TfrmAbout about;
         TfrmQueryCDDB query(nullptr, 1, 1, 0);
         TfrmStopQuery stop(nullptr, 1, 1, 0, TCddbOptions{}, "Close");
-        for (QWidget* window : std::initializer_list<QWidget*>{&form, &edit, &hint, &about, &query, &stop}) {
+        TOptionSetForm options(prompter);
+        for (QWidget* window :
+             std::initializer_list<QWidget*>{&form, &edit, &hint, &about, &query, &stop, &options}) {
             TranslateForm(window, language);
             ForEachFormText(window, [&](TFormText& text) {
                 ASSERT_TRUE(translation.HasKey(text.Section, text.Key))

@@ -565,9 +565,11 @@ TEST(MainForm, CommandsOfWindowsStillToComeSaySoInTheStatusBar)
     test.UseDemoDisc();
     TScriptedPrompter prompter;
     TShownForm shown(prompter);
-    const std::vector<std::pair<const char*, const char*>> later{
-        {"ActionOptionSet", "Options"}, {"ActionRecord", "Record"},   {"miWavToWav", "WAV to WAV"},
-        {"miOggPlayer", "OGG Player"},  {"aID3Edit", "ID3 Tag Edit"}, {"miRealPlayer", "RealPlayer"}};
+    const std::vector<std::pair<const char*, const char*>> later{{"ActionRecord", "Record"},
+                                                                 {"miWavToWav", "WAV to WAV"},
+                                                                 {"miOggPlayer", "OGG Player"},
+                                                                 {"aID3Edit", "ID3 Tag Edit"},
+                                                                 {"miRealPlayer", "RealPlayer"}};
     for (const auto& [name, text] : later) {
         shown.Trigger(name);
         EXPECT_EQ(shown.Form.StatusText(), QString(text) + ": not available yet") << name;

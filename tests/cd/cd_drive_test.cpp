@@ -463,6 +463,24 @@ TEST(CdDriveDisc, DiscIdIsTheCddbIdOfTheFirstDrive)
     EXPECT_EQ(GetDiscId(), "");
 }
 
+TEST(CdDriveDisc, AHandleAnswersForItsOwnDriveAsItIsNow)
+{
+    TCdTest test;
+    const QString demo = test.UseImage("demo.cue", DemoDiscSpec());
+    const QString other = test.UseImage("other.cue", Tracks({300, 450}));
+    SetCDImages({demo, other});
+    const CDHandle second = test.Open(1);
+    ASSERT_NE(second, 0u);
+    EXPECT_EQ(GetDiscId(second), QString::number(static_cast<std::int32_t>(LibcddbDiscId({0, 300}, 750))));
+    EXPECT_NE(GetDiscId(second), GetDiscId());
+    EXPECT_TRUE(HasAudioDisc(second));
+    // The image's files gone: the drive behind the handle has no disc any more.
+    ASSERT_TRUE(QFile::remove(test.Home.File("other.bin")));
+    EXPECT_FALSE(HasAudioDisc(second));
+    EXPECT_EQ(GetDiscId(second), "");
+    EXPECT_FALSE(HasAudioDisc(0));
+}
+
 TEST(CdDriveLog, LibcdioMessagesStayOffTheTerminal)
 {
     TCdTest test;

@@ -83,6 +83,7 @@ TEST(EnglishLanguageFile, HoldsExactlyTheBuiltInMessages)
 TEST(EnglishLanguageFile, CoversEveryMessageKeyTheProgramUses)
 {
     const QStringList expected{"RES_Ask_RemoveTag",
+                               "RES_Check_BitRate",
                                "RES_Check_CDRom",
                                "RES_Check_FileName",
                                "RES_Check_Mp3Options",

@@ -1,10 +1,14 @@
 #include "core/ini_file.h"
+#include "core/program_folder.h"
 #include "core/settings.h"
 
 #include "support/temp_home.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <optional>
 
 TEST(Settings, MissingFileGivesEveryDefault)
 {
@@ -203,4 +207,40 @@ TEST(Settings, AFileThatCannotBeReadIsNeverReplaced)
     EXPECT_EQ(AppSettings().Mp3BitRate, 128);
     EXPECT_FALSE(SaveSettings());
     EXPECT_TRUE(QFileInfo(home.File("options.ini")).isDir());
+}
+
+// An installed program (no VELBROOK_HOME, no velbrook.portable beside it) writes
+// below the user's music folder, wherever the desktop's folder settings put it.
+TEST(Settings, AnInstalledProgramWritesIntoTheMusicFolder)
+{
+    if (QFileInfo::exists(ExecutableFolder() + "/velbrook.portable"))
+        GTEST_SKIP() << "the test program runs as a portable copy";
+    QTemporaryDir home;
+    const QStringList names{"HOME", "XDG_CONFIG_HOME", "VELBROOK_HOME"};
+    std::vector<std::optional<QByteArray>> saved;
+    for (const QString& name : names)
+        saved.push_back(qEnvironmentVariableIsSet(qPrintable(name)) ? std::optional(qgetenv(qPrintable(name)))
+                                                                    : std::nullopt);
+    qputenv("HOME", QFile::encodeName(home.path()));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(".config")));
+    qunsetenv("VELBROOK_HOME");
+
+    EXPECT_FALSE(IsPortableUse());
+    EXPECT_EQ(ProgramFolder(), home.filePath(".config/velbrook"));
+    EXPECT_EQ(DefaultOutputFolder(), home.filePath("Music/Velbrook"));
+    QDir().mkpath(home.filePath(".config"));
+    QFile dirs(home.filePath(".config/user-dirs.dirs"));
+    ASSERT_TRUE(dirs.open(QIODevice::WriteOnly));
+    dirs.write("XDG_MUSIC_DIR=\"$HOME/Musik\"\n");
+    dirs.close();
+    LoadSettings();
+    EXPECT_EQ(AppSettings().OutputFolder, home.filePath("Musik/Velbrook"));
+
+    for (size_t i = 0; i < saved.size(); ++i) {
+        if (saved[i])
+            qputenv(qPrintable(names[i]), *saved[i]);
+        else
+            qunsetenv(qPrintable(names[i]));
+    }
+    AppSettings() = TAppSettings{};
 }
