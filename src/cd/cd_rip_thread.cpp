@@ -98,7 +98,7 @@ void TCDRipThread::Resume()
     start();
 }
 
-void TCDRipThread::run()
+void TCDRipThread::Work()
 {
     LastWake = Now();
     if (!ModifyCDParms(Drive, CDP_MSF, 1)) {

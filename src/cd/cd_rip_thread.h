@@ -4,11 +4,11 @@
 #include "cd/report_relay.h"
 #include "core/helpers.h"
 #include "core/messages.h"
+#include "core/worker_thread.h"
 
 #include <QByteArray>
 #include <QFile>
 #include <QString>
-#include <QThread>
 
 #include <atomic>
 #include <memory>
@@ -30,7 +30,7 @@ QByteArray CDWavHeader(qint64 dataLength);
 // Threads: created, resumed and freed on the owner's thread, which afterwards
 // only sets StopRequested; everything else runs on the thread itself. Freeing
 // waits for the thread to end.
-class TCDRipThread final : public QThread {
+class TCDRipThread final : public TWorkerThread {
 public:
     TCDRipThread(int trackIndex, const QString& baseName);
     ~TCDRipThread() override;
@@ -49,7 +49,7 @@ public:
     std::atomic<bool> StopRequested{false};
 
 protected:
-    void run() override;
+    void Work() override;
 
 private:
     enum class TChunkResult { Done, ReadFailed, WriteFailed };
