@@ -3,6 +3,8 @@
 #include "support/temp_home.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -195,4 +197,57 @@ TEST(IniFile, BinaryAndTruncatedInputNeverBreaksReading)
     EXPECT_TRUE(ini.HasSection("trunc"));
     ini.WriteString("trunc", "added", "1");
     EXPECT_EQ(FromText(ini.ToBytes()).ReadString("trunc", "added", ""), "1");
+}
+
+// Each line is decoded on its own, and a save writes back the bytes of every
+// line it did not change: a Latin-1 line from an older program neither garbles
+// its UTF-8 neighbours nor gets re-encoded itself.
+TEST(IniDecoding, EachLineKeepsItsOwnEncodingAndBytes)
+{
+    struct TCase {
+        const char* Name;
+        QByteArray File;
+        const char* Key;
+        QString Read;
+    };
+    const QByteArray mixed = "\xEF\xBB\xBF[a]\r\nu=Bj\xC3\xB6rk\r\nl=Mot\xF6rhead\r\n; caf\xE9\r\nlast=  x  ";
+    const TCase cases[] = {
+        {"UTF-8 line beside Latin-1 ones", mixed, "u", "Björk"},
+        {"Latin-1 line beside UTF-8 ones", mixed, "l", "Motörhead"},
+        {"a lone byte that is not UTF-8", "[a]\nk=\xFF\n", "k", "ÿ"},
+        {"a cut-off UTF-8 sequence", "[a]\nk=\xC3\n", "k", "Ã"},
+        {"last line without a break", mixed, "last", "x"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TIniFile ini = FromText(c.File);
+        EXPECT_EQ(ini.ReadString("a", c.Key, "?"), c.Read);
+        // Nothing changed: the very same bytes, breaks and mark included,
+        // also after writing back every value as it reads.
+        EXPECT_EQ(ini.ToBytes(), c.File);
+        for (const QString& key : ini.Keys("a"))
+            ini.WriteString("a", key, ini.ReadString("a", key, ""));
+        EXPECT_EQ(ini.ToBytes(), c.File);
+    }
+
+    // A changed line is written in UTF-8 with the file's own break, and reads
+    // back as written; every other line keeps its bytes.
+    TIniFile ini = FromText(mixed);
+    ini.WriteString("a", "l", "Motörhead Live");
+    ini.WriteString("a", "new", "Ünïcødé");
+    const QByteArray expected =
+        "\xEF\xBB\xBF[a]\r\nu=Bj\xC3\xB6rk\r\nl=Mot\xC3\xB6rhead Live\r\n; caf\xE9\r\n"
+        "last=  x  \r\nnew=\xC3\x9Cn\xC3\xAF\x63\xC3\xB8\x64\xC3\xA9\r\n";
+    EXPECT_EQ(ini.ToBytes(), expected);
+    const TIniFile reread = FromText(ini.ToBytes());
+    EXPECT_EQ(reread.ReadString("a", "l", ""), "Motörhead Live");
+    EXPECT_EQ(reread.ReadString("a", "u", ""), "Björk");
+    EXPECT_EQ(reread.ReadString("a", "new", ""), "Ünïcødé");
+
+    // A value longer than a value may be reads cut; written back as read it
+    // is no change either.
+    const QByteArray longLine = "[a]\nk=" + QByteArray(3000, 'w') + "\n";
+    TIniFile cut = FromText(longLine);
+    cut.WriteString("a", "k", cut.ReadString("a", "k", ""));
+    EXPECT_EQ(cut.ToBytes(), longLine);
 }

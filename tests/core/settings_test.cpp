@@ -1,9 +1,11 @@
+#include "core/disc_info.h"
 #include "core/ini_file.h"
 #include "core/settings.h"
 
 #include "support/temp_home.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <gtest/gtest.h>
 
 TEST(Settings, MissingFileGivesEveryDefault)
@@ -203,4 +205,40 @@ TEST(Settings, AFileThatCannotBeReadIsNeverReplaced)
     EXPECT_EQ(AppSettings().Mp3BitRate, 128);
     EXPECT_FALSE(SaveSettings());
     EXPECT_TRUE(QFileInfo(home.File("options.ini")).isDir());
+}
+
+// The two cases: a cache holding UTF-8 for one disc and Latin-1 for
+// another, and an options.ini whose output folder is Latin-1. A save keeps
+// every line it did not change byte for byte, and what it reads is right.
+TEST(IniDecoding, SavingSettingsAndTitlesKeepsOtherLinesByteForByte)
+{
+    TTempHome home;
+    const QByteArray cache =
+        "[111]\r\nArtist=Bj\xC3\xB6rk\r\nAlbum=Post\r\nYear=1995\r\nGenre=-1\r\nComment=\r\n"
+        "TrackNumber=1\r\n1=J\xC3\xB3ga\r\n"
+        "[222]\r\nArtist=Mot\xF6rhead\r\nAlbum=Ace of Spades\r\nYear=1980\r\nGenre=-1\r\n"
+        "Comment=caf\xE9\r\nTrackNumber=1\r\n1=Ace of Spades\r\n";
+    home.Write("cdinfo.dat", cache);
+    LoadDiscInfo("222");
+    EXPECT_EQ(DiscInfo().Artist, "Motörhead");
+    ASSERT_TRUE(SaveDiscInfo("222"));
+    // Writing back what was read changes nothing, also in the Latin-1 section.
+    EXPECT_EQ(home.Read("cdinfo.dat"), cache);
+    LoadDiscInfo("111");
+    DiscInfo().SetTitle(1, "Jóga (Live)");
+    ASSERT_TRUE(SaveDiscInfo("111"));
+    QByteArray edited = cache;
+    edited.replace("J\xC3\xB3ga", "J\xC3\xB3ga (Live)");
+    EXPECT_EQ(home.Read("cdinfo.dat"), edited);
+    LoadDiscInfo("111");
+    EXPECT_EQ(DiscInfo().Artist, "Björk");
+
+    const QByteArray options = "[CommonOptions]\nOutputFolder=/home/j\xFCrgen/Musik\n";
+    home.Write("options.ini", options);
+    LoadSettings();
+    EXPECT_EQ(AppSettings().OutputFolder, "/home/jürgen/Musik");
+    ASSERT_TRUE(SaveSettings());
+    EXPECT_TRUE(home.Read("options.ini").startsWith(options));
+    LoadSettings();
+    EXPECT_EQ(AppSettings().OutputFolder, "/home/jürgen/Musik");
 }
