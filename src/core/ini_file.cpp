@@ -5,6 +5,11 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 bool SameName(const QString& a, const QString& b)
@@ -18,6 +23,38 @@ bool SameName(const QString& a, const QString& b)
 QString DecodeLine(QByteArrayView bytes)
 {
     return bytes.isValidUtf8() ? QString::fromUtf8(bytes) : QString::fromLatin1(bytes);
+}
+
+// The whole regular file at path; false for anything else. A FIFO or a device
+// is never opened for reading: that could wait forever or never end.
+bool ReadRegularFile(const QString& path, QByteArray* bytes)
+{
+    const QByteArray native = QFile::encodeName(path);
+    struct stat status {};
+    if (::stat(native.constData(), &status) != 0 || !S_ISREG(status.st_mode))
+        return false;
+    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    // The entry may have been replaced since the look above.
+    bool ok = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size <= TIniFile::MaxFileSize;
+    QByteArray data;
+    char buffer[65536];
+    while (ok) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        data.append(buffer, n);
+        ok = data.size() <= TIniFile::MaxFileSize;
+    }
+    ::close(fd);
+    if (ok)
+        *bytes = std::move(data);
+    return ok;
 }
 
 // Cuts at most MaxValueLength UTF-16 units without splitting a surrogate pair.
@@ -35,13 +72,21 @@ QString CutValue(const QString& value)
 
 bool TIniFile::Load(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    QByteArray bytes;
+    if (!ReadRegularFile(path, &bytes)) {
         LoadFromBytes({});
         return false;
     }
-    LoadFromBytes(file.readAll());
+    LoadFromBytes(bytes);
     return true;
+}
+
+bool TIniFile::IsNotAFile(const QString& path)
+{
+    struct stat status {};
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+        return false;
+    return !S_ISREG(status.st_mode) || status.st_size > MaxFileSize;
 }
 
 void TIniFile::LoadFromBytes(const QByteArray& input)

@@ -24,7 +24,12 @@ public:
 
     TIniFile() = default;
 
-    // Reads path; a missing or unreadable file gives an empty object (returns false).
+    // The largest file read: anything bigger is not a file of ours.
+    static constexpr qint64 MaxFileSize = 64 * 1024 * 1024;
+
+    // Reads path; a missing or unreadable file gives an empty object (returns
+    // false). Only a regular file (or a link to one) is read, and opening never
+    // waits: a FIFO or a device in its place is refused like an unreadable file.
     bool Load(const QString& path);
     void LoadFromBytes(const QByteArray& bytes);
 
@@ -51,6 +56,10 @@ public:
 
     // Integer reading rules of the profile format; nullopt-like false on failure.
     static bool ParseInteger(const QString& text, int& value);
+
+    // Whether something is at path that Load refuses by its kind (a FIFO, a
+    // device, a folder, a socket) or its size: a missing file is no such thing.
+    static bool IsNotAFile(const QString& path);
 
 private:
     enum class TLineKind { Other, Section, Key };

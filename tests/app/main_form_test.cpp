@@ -24,6 +24,8 @@
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 namespace {
 
 // The main window as a user meets it: shown, its first showing done, with the
@@ -230,6 +232,35 @@ TEST(MainForm, WithoutADriveItSaysSoAndShowsTheHintOnce)
     QTest::qWait(100);
     EXPECT_EQ(hints, 1);
     EXPECT_FALSE(shown.Action("ActionExtract")->isEnabled());
+}
+
+// A FIFO in place of options.ini and a link to /dev/zero in place of
+// cdinfo.dat: the window opens (a read would wait for a writer, or never end),
+// says so once it is up, and replaces neither when it closes.
+TEST(IniDecoding, TheWindowRefusesSettingsFilesThatAreNotFiles)
+{
+    TAppTest test;
+    test.UseDemoDisc();
+    const QString options = test.Home.File("options.ini");
+    const QString cache = test.Home.File("cdinfo.dat");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(options).constData(), 0600), 0);
+    ASSERT_TRUE(QFile::link("/dev/zero", cache));
+    TScriptedPrompter prompter;
+    {
+        TShownForm shown(prompter);
+        QTest::qWait(50);
+        EXPECT_EQ(shown.Titles().size(), 4); // the disc is listed all the same
+    }
+    ASSERT_EQ(prompter.Calls().size(), 2u) << prompter.Messages().join("\n").toStdString();
+    for (const auto& call : prompter.Calls())
+        EXPECT_EQ(call.Kind, TScriptedPrompter::TKind::Warning);
+    EXPECT_EQ(
+        prompter.Messages(),
+        (QStringList{
+            options + " is not a regular file of at most 64 MB; Velbrook neither reads nor replaces it.",
+            cache + " is not a regular file of at most 64 MB; Velbrook neither reads nor replaces it."}));
+    EXPECT_FALSE(QFileInfo(options).isFile());
+    EXPECT_EQ(QFileInfo(cache).symLinkTarget(), "/dev/zero");
 }
 
 TEST(MainForm, ACachedDiscShowsItsTitlesAndTooManyTitlesHurtNothing)

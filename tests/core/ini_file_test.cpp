@@ -9,6 +9,7 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -250,4 +251,29 @@ TEST(IniDecoding, EachLineKeepsItsOwnEncodingAndBytes)
     TIniFile cut = FromText(longLine);
     cut.WriteString("a", "k", cut.ReadString("a", "k", ""));
     EXPECT_EQ(cut.ToBytes(), longLine);
+}
+
+// A FIFO, a device or a folder in place of an INI file is refused without being
+// opened for reading, so loading never waits for a writer or reads without end.
+TEST(IniDecoding, OnlyRegularFilesAreRead)
+{
+    TTempHome home;
+    ASSERT_EQ(::mkfifo(QFile::encodeName(home.File("fifo.ini")).constData(), 0600), 0);
+    ASSERT_TRUE(QFile::link("/dev/zero", home.File("zero.ini")));
+    home.Write("real.ini", "[s]\nk=v\n");
+    ASSERT_TRUE(QFile::link(home.File("real.ini"), home.File("link.ini")));
+    struct TCase {
+        const char* Name;
+        bool Refused;
+    };
+    for (const TCase c : {TCase{"fifo.ini", true}, TCase{"zero.ini", true}, TCase{"", true},
+                          TCase{"real.ini", false}, TCase{"link.ini", false}, TCase{"missing.ini", false}}) {
+        SCOPED_TRACE(c.Name);
+        const QString path = QString(c.Name).isEmpty() ? home.Path() : home.File(c.Name);
+        EXPECT_EQ(TIniFile::IsNotAFile(path), c.Refused);
+        TIniFile ini;
+        const bool loaded = ini.Load(path);
+        EXPECT_EQ(loaded, !c.Refused && QFileInfo::exists(path));
+        EXPECT_EQ(ini.ReadString("s", "k", ""), loaded ? "v" : "");
+    }
 }

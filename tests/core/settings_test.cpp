@@ -5,8 +5,15 @@
 #include "support/temp_home.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <functional>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 TEST(Settings, MissingFileGivesEveryDefault)
 {
@@ -241,4 +248,46 @@ TEST(IniDecoding, SavingSettingsAndTitlesKeepsOtherLinesByteForByte)
     EXPECT_TRUE(home.Read("options.ini").startsWith(options));
     LoadSettings();
     EXPECT_EQ(AppSettings().OutputFolder, "/home/jürgen/Musik");
+}
+
+// A FIFO, a link to /dev/zero or a folder in place of options.ini or
+// cdinfo.dat: start-up neither waits nor reads without end, says what is
+// wrong, and the file is never replaced. Run in a child so that a hang fails.
+TEST(IniDecoding, SettingsAndCacheThatAreNotFilesAreRefusedWithAMessage)
+{
+    const auto makeFifo = [](const QString& path) { return ::mkfifo(QFile::encodeName(path), 0600) == 0; };
+    const auto makeZero = [](const QString& path) { return QFile::link("/dev/zero", path); };
+    const auto makeFolder = [](const QString& path) { return QDir().mkdir(path); };
+    const std::function<bool(const QString&)> makers[] = {makeFifo, makeZero, makeFolder};
+    for (const auto& make : makers) {
+        TTempHome home;
+        ASSERT_TRUE(make(home.File("options.ini")));
+        ASSERT_TRUE(make(home.File("cdinfo.dat")));
+        const QFileInfo before(home.File("options.ini"));
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            LoadSettings();
+            LoadDiscInfo("1");
+            const QStringList problems = SettingsFileProblems();
+            const bool told = problems.size() == 2 &&
+                              problems[0].startsWith(home.File("options.ini") + " is not") &&
+                              problems[1].startsWith(home.File("cdinfo.dat") + " is not");
+            const bool kept = !SaveSettings() && !SaveDiscInfo("1");
+            _exit(told && kept && AppSettings().Mp3BitRate == 128 ? 0 : 1);
+        }
+        int status = -1;
+        for (int waited = 0; waited < 200 && waitpid(child, &status, WNOHANG) == 0; ++waited)
+            usleep(50000);
+        if (!WIFEXITED(status)) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            FAIL() << "start-up hung on " << qPrintable(before.symLinkTarget());
+        }
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        const QFileInfo after(home.File("options.ini"));
+        EXPECT_EQ(after.isSymLink(), before.isSymLink());
+        EXPECT_EQ(after.isDir(), before.isDir());
+        EXPECT_EQ(after.isFile(), false);
+    }
 }
