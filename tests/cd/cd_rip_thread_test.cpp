@@ -432,3 +432,35 @@ TEST(CdRipThread, ReportsForAReceiverThatIsGoneAreDropped)
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(ReadAll(OutputFile("orphan.wav")).size(), 44 + 100 * CDFrameBytes);
 }
+
+// Real discs whose first track is 2 or later: each track is read from its own
+// entry of the table of contents (entry = track - first track), up to the last.
+TEST(RealDiscToc, TracksAreFoundByPositionWhenTheFirstIsNotOne)
+{
+    TCdTest test;
+    test.UseImage("disc.cue", Tracks({300, 200, 100}));
+    const QString bin = test.Home.File("disc.bin");
+    qputenv("VELBROOK_FIRST_TRACK", "2");
+    const CDHandle drive = test.Open();
+    qunsetenv("VELBROOK_FIRST_TRACK");
+    ASSERT_NE(drive, 0u) << qPrintable(GetAspiLibErrorText());
+    CDTOC toc{};
+    ASSERT_EQ(ReadTOC(drive, &toc), 1);
+    ASSERT_EQ(toc.FirstTrack, 2);
+    ASSERT_EQ(toc.LastTrack, 4);
+
+    const qint64 starts[] = {0, 300, 500, 600};
+    for (int track = 2; track <= 4; ++track) {
+        SCOPED_TRACE(track);
+        const QString name = QStringLiteral("Track%1").arg(track);
+        ASSERT_EQ(CompletionResult(Rip(drive, track, name)), 0);
+        const qint64 first = starts[track - 2];
+        const qint64 frames = starts[track - 1] - first;
+        const QByteArray wav = ReadAll(OutputFile(name + ".wav"));
+        ASSERT_EQ(wav.size(), 44 + frames * CDFrameBytes);
+        EXPECT_TRUE(wav.mid(44) == DataSlice(bin, first, frames));
+    }
+    // Below the first track and past the last there is nothing to read.
+    for (const int track : {1, 5})
+        EXPECT_EQ(PercentsOf(Rip(drive, track, "none")), (std::vector<int>{1000})) << track;
+}
