@@ -34,9 +34,6 @@ constexpr std::uint32_t MaxFramesPerDeviceRead = 26;
 // An image is read ahead in blocks this long: one file read serves a dozen
 // requests of ten sectors.
 constexpr qint64 ImageReadAheadFrames = 128;
-// Between the sessions of a multi-session disc: the first lead-out (90 s), the
-// next lead-in (60 s) and the pregap of the next session's first track (2 s).
-constexpr qint64 SessionGapFrames = 11400;
 
 struct TLastError {
     std::uint32_t Code = CDERR_NONE;
@@ -274,7 +271,7 @@ void TrimToAudioSession(CdIo_t* cdio, TDiscLayout* layout)
             if (!(layout->Tracks[j].Control & 0x04))
                 return;
         }
-        const qint64 end = lastSession - SessionGapFrames;
+        const qint64 end = lastSession - CDSessionGapFrames;
         if (end > layout->Tracks[i - 1].Start) {
             layout->ReportedTracks = static_cast<int>(i);
             layout->ReportedLeadOut = end;

@@ -61,6 +61,11 @@ QByteArray ReadAll(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+qint64 FramesOf(const CDTOCEntry& entry)
+{
+    return (qint64(entry.Address[1]) * 60 + entry.Address[2]) * CDFramesPerSecond + entry.Address[3];
+}
+
 quint32 Le32(const QByteArray& bytes, int at)
 {
     return qFromLittleEndian<quint32>(bytes.constData() + at);
@@ -463,4 +468,43 @@ TEST(RealDiscToc, TracksAreFoundByPositionWhenTheFirstIsNotOne)
     // Below the first track and past the last there is nothing to read.
     for (const int track : {1, 5})
         EXPECT_EQ(PercentsOf(Rip(drive, track, "none")), (std::vector<int>{1000})) << track;
+}
+
+// An Enhanced CD imaged from the disc: the reader wrote the 11 400 sectors
+// between the sessions (lead-out, lead-in, pregap) into the last audio track.
+// On the disc the first session ends there, and so do the track's length and
+// its extraction; the disc id is the one of the whole disc.
+TEST(RealDiscToc, EnhancedCdImageEndsTheFirstSessionBeforeTheGap)
+{
+    TCdTest test;
+    const QString cue = test.Home.File("enhanced.cue");
+    ASSERT_TRUE(WriteDiscImage(cue, Tracks({300, 200})).isEmpty());
+    const QString bin = test.Home.File("enhanced.bin");
+    constexpr qint64 DataStart = 500 + 11400;
+    {
+        QFile data(bin);
+        ASSERT_TRUE(data.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(data.resize((DataStart + 100) * CDFrameBytes)); // sparse: the gap costs no space
+        QFile sheet(cue);
+        ASSERT_TRUE(sheet.open(QIODevice::Append));
+        sheet.write("  REM SESSION 02\n  TRACK 03 MODE1/2352\n    INDEX 01 " +
+                    FramesToMsfText(DataStart).toLatin1() + "\n");
+    }
+    SetCDImages({cue});
+    const CDHandle drive = test.Open();
+    ASSERT_NE(drive, 0u) << qPrintable(GetAspiLibErrorText());
+    CDTOC toc{};
+    ASSERT_EQ(ModifyCDParms(drive, CDP_MSF, 1), 1);
+    ASSERT_EQ(ReadTOC(drive, &toc), 1);
+    EXPECT_EQ(toc.LastTrack, 2);
+    const qint64 sessionEnd = DataStart - 11400;
+    EXPECT_EQ(FramesOf(toc.Entries[2]) - CDLeadInFrames, sessionEnd);
+
+    ASSERT_EQ(CompletionResult(Rip(drive, 2, "last")), 0);
+    const QByteArray wav = ReadAll(OutputFile("last.wav"));
+    ASSERT_EQ(wav.size(), 44 + (sessionEnd - 300) * CDFrameBytes);
+    EXPECT_TRUE(wav.mid(44) == DataSlice(bin, 300, sessionEnd - 300));
+
+    const std::uint32_t starts[] = {0, 300, std::uint32_t(DataStart)};
+    EXPECT_EQ(GetDiscId(), QString::number(std::int32_t(CddbDiscId(starts, 3, DataStart + 100))));
 }
