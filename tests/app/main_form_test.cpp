@@ -1,3 +1,4 @@
+#include "app/drive_session.h"
 #include "app/main_form.h"
 #include "app/media_watcher.h"
 #include "cd/cd_drive.h"
@@ -631,4 +632,42 @@ TEST(MainForm, EjectAndCloseLeaveAnImageAsItIs)
     shown.Trigger("miCloseCD");
     EXPECT_EQ(shown.Form.TrackRows().size(), 4u);
     EXPECT_TRUE(prompter.Calls().empty());
+}
+
+// When the drive library refuses a handle, the open retry frees one the
+// process lost track of, never the one another part of the program is using.
+TEST(RealDiscToc, TheOpenRetryClosesOnlyHandlesNothingHolds)
+{
+    TAppTest test;
+    test.UseDemoDisc();
+    TStatusText status;
+    TDriveSession inUse;
+    inUse.DriveHandle = inUse.OpenDrive(0, &status);
+    ASSERT_NE(inUse.DriveHandle, 0u);
+    // The rest of the handle table: handles opened and forgotten.
+    CDDriveList list{};
+    list.MaxDrives = CDMaxDrives;
+    ASSERT_EQ(GetCDList(&list), 1);
+    CDHandleRequest request{sizeof(CDHandleRequest), 1, list.Drives[0].HostAdapter, list.Drives[0].Target,
+                            list.Drives[0].Lun,      {}};
+    std::vector<CDHandle> forgotten;
+    for (CDHandle handle = GetCDHandle(&request); handle != 0; handle = GetCDHandle(&request))
+        forgotten.push_back(handle);
+    ASSERT_EQ(GetAspiLibError(), CDERR_TOO_MANY_HANDLES);
+
+    TDriveSession second;
+    second.DriveHandle = second.OpenDrive(0, &status);
+    EXPECT_NE(second.DriveHandle, 0u);
+    EXPECT_NE(second.DriveHandle, inUse.DriveHandle);
+    CDTOC toc{};
+    EXPECT_EQ(ReadTOC(inUse.DriveHandle, &toc), 1) << "the handle in use was closed";
+    // One forgotten handle made room; the others are still open.
+    int stillOpen = 0;
+    for (const CDHandle handle : forgotten) {
+        if (handle != second.DriveHandle && !CDHandleSource(handle).isEmpty()) {
+            ++stillOpen;
+            CloseCDHandle(handle);
+        }
+    }
+    EXPECT_EQ(stillOpen, int(forgotten.size()) - 1);
 }
