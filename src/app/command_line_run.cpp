@@ -791,6 +791,8 @@ int RunCommandLine(const TCommandLineOptions& options, TTerminal& terminal)
     // A closed pipe on standard output must not end the job half way.
     std::signal(SIGPIPE, SIG_IGN);
     LoadSettings();
+    for (const QString& problem : SettingsFileProblems())
+        Say(terminal, problem);
     // A first run leaves the defaults in options.ini, the file --help names as
     // the place of the settings, so there is one to edit. The job does not need
     // it: a folder that cannot be written to only leaves the user without it.

@@ -3,9 +3,30 @@
 #include "core/disc_info.h"
 
 #include <algorithm>
+#include <set>
+
+namespace {
+
+// The live sessions, whose handles the open retry leaves alone. Like the
+// sessions themselves, user-interface thread only.
+std::set<const TDriveSession*> Sessions;
+
+bool HeldBySession(CDHandle handle)
+{
+    return std::any_of(Sessions.begin(), Sessions.end(),
+                       [handle](const TDriveSession* session) { return session->DriveHandle == handle; });
+}
+
+} // namespace
+
+TDriveSession::TDriveSession()
+{
+    Sessions.insert(this);
+}
 
 TDriveSession::~TDriveSession()
 {
+    Sessions.erase(this);
     if (DriveHandle != 0)
         CloseCDHandle(DriveHandle);
 }
@@ -36,10 +57,11 @@ CDHandle TDriveSession::OpenDrive(int position, TStatusText* status)
     request.Lun = drive.Lun;
     CDHandle handle = GetCDHandle(&request);
     if (handle == 0) {
-        // A handle this process still holds may be what keeps the drive from
-        // opening: free the first one found and try once more.
+        // A handle this process opened and lost track of may be what keeps the
+        // drive from opening: free the first one found and try once more. One
+        // that a session holds is in use and stays open.
         for (CDHandle n = 1; n <= 10; ++n) {
-            if (CloseCDHandle(n)) {
+            if (!HeldBySession(n) && CloseCDHandle(n)) {
                 handle = GetCDHandle(&request);
                 break;
             }

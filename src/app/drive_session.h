@@ -12,10 +12,13 @@
 // The main window's drive and the disc in it: opening the drive, reading the
 // disc into track rows, and keeping the titles of the disc at shut-down.
 //
+// Every live session's DriveHandle counts as held: the open retry, which frees
+// a handle the process may have lost track of, never closes one of them.
+//
 // Threads: user-interface thread only.
 class TDriveSession {
 public:
-    TDriveSession() = default;
+    TDriveSession();
     ~TDriveSession();
     TDriveSession(const TDriveSession&) = delete;
     TDriveSession& operator=(const TDriveSession&) = delete;
@@ -26,6 +29,8 @@ public:
 
     // Lists the drives and opens the one at position (counted from 0). Returns
     // the handle, 0 on failure; status receives what the status bar shows.
+    // When the drive library refuses a handle, the first open handle that no
+    // session holds is closed and the drive asked once more.
     CDHandle OpenDrive(int position, TStatusText* status);
 
     // Whether the drive holds a disc with audio tracks.

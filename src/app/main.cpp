@@ -82,7 +82,8 @@ int main(int argc, char* argv[])
         for (const QString& image : CDImages()) {
             const QString problem = CheckCDImage(image);
             if (!problem.isEmpty())
-                std::fprintf(stderr, "velbrook: the disc image cannot be used: %s\n", qPrintable(problem));
+                std::fprintf(stderr, "velbrook: the disc image cannot be used: %s\n",
+                             qPrintable(EscapeControls(problem)));
         }
     }
 

@@ -36,6 +36,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <utility>
 
 namespace {
 
@@ -277,6 +278,7 @@ void TMainForm::showEvent(QShowEvent* event)
 
 void TMainForm::FirstShow()
 {
+    SettingsProblems = SettingsFileProblems();
     // Start-up always opens the first drive of the list, whichever the options
     // chose, so an image named on the command line is the drive in use.
     UseDrive(OpenDrive(0));
@@ -311,6 +313,10 @@ void TMainForm::Activated()
 {
     if (!isVisible() || ShutDownDone)
         return;
+    // Said over the window once it is up: such a file is neither read nor
+    // replaced.
+    for (const QString& problem : std::exchange(SettingsProblems, {}))
+        Prompter.Warning(problem);
     if (DriveHandle() == 0) {
         // Closing the hint activates this window again: show it once for as
         // long as the drive is missing.

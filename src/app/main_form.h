@@ -6,6 +6,7 @@
 #include "cd/cd_drive.h"
 
 #include <QMainWindow>
+#include <QStringList>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -134,6 +135,9 @@ private:
     TStatusText CurrentStatus;
     bool Shown = false;
     bool HintShown = false;
+    // Settings or cache files that are not regular files, told once the window
+    // is first active, before the drive hint.
+    QStringList SettingsProblems;
     bool ShutDownDone = false;
     bool StartupTraced = false;
 };

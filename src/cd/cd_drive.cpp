@@ -34,9 +34,6 @@ constexpr std::uint32_t MaxFramesPerDeviceRead = 26;
 // An image is read ahead in blocks this long: one file read serves a dozen
 // requests of ten sectors.
 constexpr qint64 ImageReadAheadFrames = 128;
-// Between the sessions of a multi-session disc: the first lead-out (90 s), the
-// next lead-in (60 s) and the pregap of the next session's first track (2 s).
-constexpr qint64 SessionGapFrames = 11400;
 
 struct TLastError {
     std::uint32_t Code = CDERR_NONE;
@@ -197,6 +194,9 @@ struct TDrive {
     std::vector<TSectorRange> Unreadable;
     bool FailModify = false;
     bool FailReadToc = false;
+    // What an image numbers its first track: real discs that start at track 2
+    // or later exist, image files always start at 1.
+    int FirstTrack = 1;
     // The image's data file, held open to ask for its size.
     int DataFile = -1;
     // Sectors read ahead from an image, as a drive's cache holds them.
@@ -271,7 +271,7 @@ void TrimToAudioSession(CdIo_t* cdio, TDiscLayout* layout)
             if (!(layout->Tracks[j].Control & 0x04))
                 return;
         }
-        const qint64 end = lastSession - SessionGapFrames;
+        const qint64 end = lastSession - CDSessionGapFrames;
         if (end > layout->Tracks[i - 1].Start) {
             layout->ReportedTracks = static_cast<int>(i);
             layout->ReportedLeadOut = end;
@@ -301,6 +301,7 @@ bool LayoutOf(TDrive& drive, TDiscLayout* layout)
     }
     if (!ReadLayout(drive.Cdio.get(), layout))
         return false;
+    layout->FirstTrack = drive.FirstTrack;
     layout->ReportedTracks = drive.Image.AudioSessionTrackCount();
     layout->ReportedLeadOut = drive.Image.AudioSessionLeadOut();
     return true;
@@ -386,6 +387,15 @@ std::shared_ptr<TDrive> OpenImage(const QString& path)
         qEnvironmentVariable("VELBROOK_FAILING_CD_CALLS").split(QLatin1Char(','), Qt::SkipEmptyParts);
     drive->FailModify = failing.contains(QStringLiteral("ModifyCDParms"));
     drive->FailReadToc = failing.contains(QStringLiteral("ReadTOC"));
+    if (qEnvironmentVariableIsSet("VELBROOK_FIRST_TRACK")) {
+        bool numbered = false;
+        const int firstTrack = qEnvironmentVariableIntValue("VELBROOK_FIRST_TRACK", &numbered);
+        if (numbered && firstTrack >= 1 && firstTrack + int(drive->Image.Tracks.size()) - 1 <= CDMaxTracks)
+            drive->FirstTrack = firstTrack;
+        else
+            qWarning("VELBROOK_FIRST_TRACK: ignoring \"%s\" (a track number the image's tracks fit after)",
+                     qgetenv("VELBROOK_FIRST_TRACK").constData());
+    }
     return drive;
 }
 

@@ -42,7 +42,7 @@ public:
     void Resume();
 
     QFile OutputStream;
-    const int TrackIndex;   // 1 = the first entry of the table of contents
+    const int TrackIndex;   // the track number, as the table of contents numbers it
     const QString BaseName; // file name without folder and extension
     CDHandle Drive = 0;
     QObject* NotifyWindow = nullptr;

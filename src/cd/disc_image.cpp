@@ -439,6 +439,11 @@ qint64 TDiscImage::AudioSessionLeadOut() const
     if (count >= Tracks.size())
         return LeadOut;
     const TImageTrack& next = Tracks[count];
+    // An image made from the disc holds whatever its reader wrote for the gap
+    // between the sessions; none of it is audio.
+    const qint64 sessionEnd = next.Start - CDSessionGapFrames;
+    if (count > 0 && sessionEnd > Tracks[count - 1].Start)
+        return sessionEnd;
     return next.PregapStart >= 0 ? next.PregapStart : next.Start;
 }
 

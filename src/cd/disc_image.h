@@ -21,6 +21,9 @@ inline constexpr int CDFramesPerSecond = 75;
 // Minute/second/frame addresses count the 2-second lead-in: 00:02:00 is sector 0.
 inline constexpr int CDLeadInFrames = 150;
 inline constexpr int CDMaxTracks = 99;
+// Between the sessions of a multi-session disc: the first lead-out (90 s), the
+// next lead-in (60 s) and the pregap of the next session's first track (2 s).
+inline constexpr qint64 CDSessionGapFrames = 11400;
 // The last address a TOC entry can hold is 99:59:74.
 inline constexpr qint64 CDMaxFrames = 100LL * 60 * CDFramesPerSecond - CDLeadInFrames;
 
@@ -72,7 +75,10 @@ struct TDiscImage {
     // Tracks of the first session when the later sessions hold only data (an
     // Enhanced CD), else all tracks.
     int AudioSessionTrackCount() const;
-    // Where the first session ends on such a disc, else the lead-out.
+    // Where the first session ends on such a disc, else the lead-out: as on the
+    // disc, CDSessionGapFrames before the second session's first track, unless
+    // that is not after the last audio track's start (an image made up without
+    // the gap); then where the second session's first track or its pregap begins.
     qint64 AudioSessionLeadOut() const;
     // The description as libcdio gets it: the data file named by dataPath,
     // one track per entry, nothing that libcdio would read differently.

@@ -44,6 +44,8 @@ struct TResString {
     X(RES_NoWmaEncoder, "Can not find WMA encoder,please contact with the Velbrook project!")                \
     X(RES_NotFound_CDRom, "No CD devices found!")                                                            \
     X(RES_NotRead_Cd, "Not get CD device information!")                                                      \
+    X(RES_Not_Regular_File,                                                                                  \
+      " is not a regular file of at most 64 MB; Velbrook neither reads nor replaces it.")                    \
     X(RES_Operate_Fail, "maybe be used,operate fail!")                                                       \
     X(RES_Play, "Play ")                                                                                     \
     X(RES_ReadCDAudioError, "Error while reading CD information!")                                           \

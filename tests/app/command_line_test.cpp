@@ -366,3 +366,31 @@ TEST(CommandLine, CtrlCStopsTheJobAndLeavesNoHalfWrittenFile)
         EXPECT_EQ(ShapeOf(out + "/Track02.wav").Frames, 75 * 60 * 8 * SamplesPerFrame);
     }
 }
+
+// A title with escape sequences and bells neither reaches the file name nor
+// the terminal raw, a title of thousands of characters is shortened instead of
+// failing its track, and a file name with control characters (the user's own)
+// is shown escaped.
+TEST(CommandLine, ControlCharactersNeverReachTheTerminalAndLongTitlesAreShortened)
+{
+    TCliTest cli;
+    const QString disc = cli.WriteDisc("disc.cue", AudioTracks({75, 75}));
+    cli.CacheTitles(disc, {"Bell\x07 and \x1b]0;owned\x07 \x1b[2J", QString(5000, QChar(0xFC))});
+    const QString out = cli.Home.File("out");
+    const auto raw = [](const TCliResult& result) {
+        const QString all = result.All();
+        return std::any_of(all.begin(), all.end(), [](QChar c) { return c.unicode() < 0x20 && c != '\n'; });
+    };
+
+    TCliResult result = cli.Run({"--extract", "--format", "wav", "--output", out, "--cd-image", disc});
+    ASSERT_EQ(result.ExitCode, 0) << Text(result);
+    EXPECT_EQ(Listing(out), "Bell and ]0;owned [2J.wav, " + QString(125, QChar(0xFC)) + ".wav");
+    EXPECT_FALSE(raw(result)) << Text(result);
+
+    const QString odd = cli.Home.File("in\x1b[2Jput\x07.wav");
+    WriteWav(odd, 2, 44100, 4410);
+    result = cli.Run({"--convert", "wav-wav", "--rate", "22050", "--output", cli.Home.File("small"), odd});
+    ASSERT_EQ(result.ExitCode, 0) << Text(result);
+    EXPECT_TRUE(result.Out.contains("in\\x1b[2Jput\\x07.wav")) << Text(result);
+    EXPECT_FALSE(raw(result)) << Text(result);
+}

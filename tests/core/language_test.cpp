@@ -114,6 +114,7 @@ TEST(EnglishLanguageFile, CoversEveryMessageKeyTheProgramUses)
                                "RES_NoWmaEncoder",
                                "RES_NotFound_CDRom",
                                "RES_NotRead_Cd",
+                               "RES_Not_Regular_File",
                                "RES_Operate_Fail",
                                "RES_Play",
                                "RES_ReadCDAudioError",
