@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <vector>
 
 // A program folder of its own, no image or failure switches left from another
@@ -49,3 +50,13 @@ public:
     std::vector<TReport> Reports;
     bool event(QEvent* e) override;
 };
+
+class TCDRipThread;
+
+// Runs one track to its end and delivers its reports.
+std::vector<TReport> Rip(CDHandle drive, int track, const QString& baseName,
+                         const std::function<void(TCDRipThread&)>& beforeStart = {});
+
+// The Result of the one completion report, or -100 - the number of
+// completions when there is not exactly one.
+int CompletionResult(const std::vector<TReport>& reports);
