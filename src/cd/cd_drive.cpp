@@ -1,5 +1,7 @@
 #include "cd_drive.h"
 
+#include "cd/album_reader.h"
+#include "cd/cdio_text.h"
 #include "cd/disc_image.h"
 
 #include <QDir>
@@ -203,6 +205,8 @@ struct TDrive {
     std::vector<std::uint8_t> Cache;
     qint64 CacheStart = 0;
     qint64 CacheFrames = 0;
+    // An image libcdio cannot read, served by this library itself.
+    std::unique_ptr<TAlbumReader> Album;
 };
 
 std::mutex HandleLock;
@@ -280,6 +284,24 @@ void TrimToAudioSession(CdIo_t* cdio, TDiscLayout* layout)
     }
 }
 
+// An image the library serves itself: its tracks as the description gives them.
+void LayoutOfImage(const TDiscImage& image, TDiscLayout* layout)
+{
+    layout->FirstTrack = 1;
+    layout->Tracks.clear();
+    for (const TImageTrack& track : image.Tracks) {
+        std::uint8_t control = track.Audio ? 0 : 0x04;
+        if (track.CopyPermitted)
+            control |= 0x02;
+        if (track.Preemphasis)
+            control |= 0x01;
+        if (track.FourChannel)
+            control |= 0x08;
+        layout->Tracks.push_back({track.Start, control});
+    }
+    layout->LeadOut = image.LeadOut;
+}
+
 // The drive's layout; for a real drive the TOC is read afresh, since libcdio
 // keeps the one of the disc that was in the drive when it was opened.
 bool LayoutOf(TDrive& drive, TDiscLayout* layout)
@@ -299,7 +321,9 @@ bool LayoutOf(TDrive& drive, TDiscLayout* layout)
         TrimToAudioSession(drive.Cdio.get(), layout);
         return true;
     }
-    if (!ReadLayout(drive.Cdio.get(), layout))
+    if (drive.Album)
+        LayoutOfImage(drive.Image, layout);
+    else if (!ReadLayout(drive.Cdio.get(), layout))
         return false;
     layout->ReportedTracks = drive.Image.AudioSessionTrackCount();
     layout->ReportedLeadOut = drive.Image.AudioSessionLeadOut();
@@ -329,6 +353,16 @@ QString CompareWithDescription(CdIo_t* cdio, const TDiscImage& image)
     return {};
 }
 
+// The failures tests and demonstrations order for an image drive.
+void SetFailureSwitches(TDrive& drive)
+{
+    drive.Unreadable = UnreadableSectors();
+    const QStringList failing =
+        qEnvironmentVariable("VELBROOK_FAILING_CD_CALLS").split(QLatin1Char(','), Qt::SkipEmptyParts);
+    drive.FailModify = failing.contains(QStringLiteral("ModifyCDParms"));
+    drive.FailReadToc = failing.contains(QStringLiteral("ReadTOC"));
+}
+
 std::shared_ptr<TDrive> OpenImage(const QString& path)
 {
     auto drive = std::make_shared<TDrive>();
@@ -338,6 +372,11 @@ std::shared_ptr<TDrive> OpenImage(const QString& path)
     if (!drive->Image.IsValid()) {
         Fail(CDERR_BAD_IMAGE, drive->Image.Problem);
         return nullptr;
+    }
+    SetFailureSwitches(*drive);
+    if (drive->Image.Served) {
+        drive->Album = std::make_unique<TAlbumReader>(drive->Image);
+        return drive;
     }
     drive->Staging =
         std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/velbrook-disc-XXXXXX"));
@@ -381,11 +420,6 @@ std::shared_ptr<TDrive> OpenImage(const QString& path)
         Fail(CDERR_OPEN_FAILED, QStringLiteral("%1: the data file cannot be opened").arg(path));
         return nullptr;
     }
-    drive->Unreadable = UnreadableSectors();
-    const QStringList failing =
-        qEnvironmentVariable("VELBROOK_FAILING_CD_CALLS").split(QLatin1Char(','), Qt::SkipEmptyParts);
-    drive->FailModify = failing.contains(QStringLiteral("ModifyCDParms"));
-    drive->FailReadToc = failing.contains(QStringLiteral("ReadTOC"));
     return drive;
 }
 
@@ -497,6 +531,12 @@ bool ReadImageSectors(TDrive& drive, std::uint8_t* data, qint64 start, std::uint
     if (IsUnreadable(drive, start, count))
         return Fail(CDERR_READ,
                     QStringLiteral("Sectors %1 to %2 cannot be read").arg(start).arg(start + count - 1));
+    if (drive.Album) {
+        QString error;
+        if (!drive.Album->Read(start, count, data, &error))
+            return Fail(CDERR_READ, error);
+        return true;
+    }
     auto endsBefore = [&] {
         drive.CacheFrames = 0;
         return Fail(CDERR_READ,
@@ -608,6 +648,11 @@ QStringList CDImages()
 QString CheckCDImage(const QString& file)
 {
     return LoadDiscImage(file).Problem;
+}
+
+QString CDImageNote(const QString& file)
+{
+    return LoadDiscImage(file).Note;
 }
 
 QStringList RealCDDrives()
@@ -783,6 +828,28 @@ std::uint32_t GetAspiLibError()
 QString GetAspiLibErrorText()
 {
     return LastError.Text;
+}
+
+int ReadCDText(CDHandle handle, TCDText* text)
+{
+    if (!text)
+        return Fail(CDERR_BAD_ARGUMENT, QStringLiteral("No room for the disc's texts")), 0;
+    *text = TCDText{};
+    const std::shared_ptr<TDrive> drive = DriveOf(handle);
+    if (!drive)
+        return 0;
+    std::lock_guard guard(drive->Lock);
+    if (drive->IsImage) {
+        *text = drive->Image.Text;
+    } else {
+        // Opened afresh, so the texts are those of the disc in the drive now.
+        TDiscLayout layout;
+        if (!LayoutOf(*drive, &layout))
+            return 0;
+        *text = CDTextOfCdio(drive->Cdio.get());
+    }
+    Succeed();
+    return text->IsEmpty() ? 0 : 1;
 }
 
 bool CanEjectCD(CDHandle handle)
