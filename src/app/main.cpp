@@ -83,6 +83,8 @@ int main(int argc, char* argv[])
             const QString problem = CheckCDImage(image);
             if (!problem.isEmpty())
                 std::fprintf(stderr, "velbrook: the disc image cannot be used: %s\n", qPrintable(problem));
+            else if (const QString note = CDImageNote(image); !note.isEmpty())
+                std::fprintf(stderr, "velbrook: %s\n", qPrintable(note));
         }
     }
 
