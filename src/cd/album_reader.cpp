@@ -101,15 +101,20 @@ QString FormatText(const AVCodecParameters& parameters, int sampleFormat)
     const QString codec =
         descriptor ? QString::fromUtf8(descriptor->long_name ? descriptor->long_name : descriptor->name)
                    : QStringLiteral("unknown audio");
+    const auto format = static_cast<AVSampleFormat>(sampleFormat);
+    const bool floating = format == AV_SAMPLE_FMT_FLT || format == AV_SAMPLE_FMT_FLTP ||
+                          format == AV_SAMPLE_FMT_DBL || format == AV_SAMPLE_FMT_DBLP;
     int bits = parameters.bits_per_raw_sample;
     if (bits <= 0)
-        bits = sampleFormat >= 0 ? av_get_bytes_per_sample(static_cast<AVSampleFormat>(sampleFormat)) * 8 : 0;
+        bits = sampleFormat >= 0 ? av_get_bytes_per_sample(format) * 8 : 0;
     if (bits <= 0)
         bits = parameters.bits_per_coded_sample;
-    return QStringLiteral("%1, %2 Hz, %3 bits, %4 channels")
+    // Lossy formats decode to floating point: say so rather than a bit count
+    // the file does not have.
+    return QStringLiteral("%1, %2 Hz, %3, %4 channels")
         .arg(codec)
         .arg(parameters.sample_rate)
-        .arg(bits)
+        .arg(floating ? QStringLiteral("floating-point samples") : QStringLiteral("%1 bits").arg(bits))
         .arg(parameters.ch_layout.nb_channels);
 }
 

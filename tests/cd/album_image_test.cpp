@@ -248,9 +248,9 @@ QByteArray GapsPrepended(TAlbum& a, const QString& extension)
 }
 
 // The whole disc in one file.
-QByteArray OneFile(TAlbum& a, const QString& name, const char* type = "WAVE")
+QByteArray OneFile(TAlbum& a, const QString& name, const char* type = "WAVE", const QStringList& options = {})
 {
-    a.Cut(name, 0, a.LeadOut);
+    a.Cut(name, 0, a.LeadOut, options);
     QByteArray sheet =
         "REM GENRE Rock\nREM DATE 1999\nPERFORMER \"Someone\"\nTITLE \"An Album\"\n" + File(name, type);
     for (int t = 0; t < 3; ++t) {
@@ -267,6 +267,12 @@ const std::vector<TLayout>& Layouts()
     static const std::vector<TLayout> layouts = {
         {"one FLAC", false, [](TAlbum& a) { return OneFile(a, "album.flac"); }},
         {"one WavPack", false, [](TAlbum& a) { return OneFile(a, "album.wv"); }},
+        {"one FLAC with cover art", false,
+         [](TAlbum& a) {
+             RunTool("ffmpeg", {"-loglevel", "error", "-y", "-f", "lavfi", "-i", "color=red:s=16x16",
+                                "-frames:v", "1", a.Test.Home.File("cover.png")});
+             return OneFile(a, "cover.flac", "WAVE", {"--picture=" + a.Test.Home.File("cover.png")});
+         }},
         {"one big-endian raw file", false, [](TAlbum& a) { return OneFile(a, "album.be", "MOTOROLA"); }},
         {"a WAV per track, gaps appended", false,
          [](TAlbum& a) {
@@ -417,6 +423,8 @@ TEST(AlbumImage, WhatIsNotCdAudioIsNoDriveAndSaysWhy)
                          album.Test.Home.File(QStringLiteral("%1.flac").arg(name))});
     }
     album.Cut("mono.wav", 0, end, {"-c", "1"});
+    album.Cut("lossy.wav", 0, end);
+    RunTool("lame", {"--quiet", album.Test.Home.File("lossy.wav"), album.Test.Home.File("lossy.mp3")});
     QByteArray hundred = File("album.wav");
     album.Cut("album.wav", 0, end);
     for (int t = 1; t <= 100; ++t)
@@ -435,6 +443,7 @@ TEST(AlbumImage, WhatIsNotCdAudioIsNoDriveAndSaysWhy)
          {"hires.flac", "24 bits", "only CD audio"}},
         {"dvd.cue", File("dvd.flac") + Track(1) + Index(1, 0), {"dvd.flac", "48000 Hz", "only CD audio"}},
         {"mono.cue", File("mono.wav") + Track(1) + Index(1, 0), {"mono.wav", "1 channels"}},
+        {"lossy.cue", File("lossy.mp3", "MP3") + Track(1) + Index(1, 0), {"lossy.mp3", "floating-point"}},
         {"text.cue", File("disc.cue") + Track(1) + Index(1, 0), {"disc.cue", "sound"}},
         {"hundred.cue", hundred, {"at most 99 tracks"}},
         {"data.cue",
