@@ -369,6 +369,10 @@ private:
     // the gap they leave.
     void DecodeMore(qint64 keepFrom)
     {
+        if (!Media.Codec) {
+            Ended = true; // the file could not be opened again
+            return;
+        }
         for (int errors = 0;;) {
             const int received = avcodec_receive_frame(Media.Codec.get(), Frame.get());
             if (received == 0) {
@@ -405,7 +409,8 @@ private:
             // After a seek only a time stamp says where we are; a seek that
             // went past its target is undone by starting over.
             if (timestamp == AV_NOPTS_VALUE || Media.SampleOf(timestamp) > SeekTarget) {
-                Open();
+                if (!Open())
+                    Ended = true;
                 return;
             }
             PendingStart = Media.SampleOf(timestamp);
