@@ -97,7 +97,7 @@ TEST(CueSheet, ReadsAlbumSheetsOverSoundFilesWithTheirTexts)
                             "REM COMMENT \"a ripper\"\r\n"
                             "CATALOG 0123456789012\r\n"
                             "PERFORMER \"The Band\"\r\n"
-                            "TITLE \"The Album\"\r\n"
+                            "TITLE \"The \"Big\" Album\"\r\n"
                             "FILE \"01 - One.wav\" WAVE\r\n"
                             "  TRACK 01 AUDIO\r\n"
                             "    TITLE \"One\"\r\n"
@@ -135,7 +135,7 @@ TEST(CueSheet, ReadsAlbumSheetsOverSoundFilesWithTheirTexts)
     EXPECT_TRUE(cue.Tracks[1].Preemphasis);
     EXPECT_EQ(cue.Tracks[2].StartFile, 2);
     EXPECT_EQ(cue.Text.Artist, "The Band");
-    EXPECT_EQ(cue.Text.Album, "The Album");
+    EXPECT_EQ(cue.Text.Album, "The \"Big\" Album");
     EXPECT_EQ(cue.Text.Genre, "Hip Hop");
     EXPECT_EQ(cue.Text.Year, "1999");
     EXPECT_EQ(cue.DiscId, "2A0B1C03");
