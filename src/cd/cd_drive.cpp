@@ -353,14 +353,53 @@ QString CompareWithDescription(CdIo_t* cdio, const TDiscImage& image)
     return {};
 }
 
-// The failures tests and demonstrations order for an image drive.
-void SetFailureSwitches(TDrive& drive)
+// An image libcdio reads: through a plain copy of its description that names
+// the data file beside a link to it.
+bool OpenThroughLibcdio(TDrive& drive, const QString& path)
 {
-    drive.Unreadable = UnreadableSectors();
-    const QStringList failing =
-        qEnvironmentVariable("VELBROOK_FAILING_CD_CALLS").split(QLatin1Char(','), Qt::SkipEmptyParts);
-    drive.FailModify = failing.contains(QStringLiteral("ModifyCDParms"));
-    drive.FailReadToc = failing.contains(QStringLiteral("ReadTOC"));
+    drive.Staging =
+        std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/velbrook-disc-XXXXXX"));
+    const QString folder = drive.Staging->path();
+    if (!drive.Staging->isValid() || folder.contains(QLatin1Char('"'))) {
+        Fail(CDERR_OPEN_FAILED,
+             QStringLiteral("No working folder for the image in %1").arg(QDir::tempPath()));
+        return false;
+    }
+    // libcdio reads the data file named like the sheet, and a TOC's data file
+    // relative to the working folder: a link beside the plain copy serves both.
+    const bool cue = drive.Image.Format == TImageFormat::Cue;
+    const QString link = folder + QStringLiteral("/disc.bin");
+    const QString description = folder + (cue ? QStringLiteral("/disc.cue") : QStringLiteral("/disc.toc"));
+    QFile copy(description);
+    if (!QFile::link(drive.Image.DataPath, link) || !copy.open(QIODevice::WriteOnly) ||
+        copy.write(drive.Image.CanonicalDescription(cue ? QStringLiteral("disc.bin") : link)) < 0 ||
+        !copy.flush()) {
+        Fail(CDERR_OPEN_FAILED, QStringLiteral("No working copy of the image in %1").arg(folder));
+        return false;
+    }
+    copy.close();
+    LastError.LibcdioMessage.clear();
+    {
+        std::lock_guard guard(LibcdioLock());
+        const QByteArray name = QFile::encodeName(description);
+        drive.Cdio.reset(cue ? cdio_open_cue(name.constData()) : cdio_open_cdrdao(name.constData()));
+    }
+    if (!drive.Cdio) {
+        Fail(CDERR_BAD_IMAGE,
+             QStringLiteral("%1: libcdio cannot read the image").arg(path) + LibcdioDetail());
+        return false;
+    }
+    const QString difference = CompareWithDescription(drive.Cdio.get(), drive.Image);
+    if (!difference.isEmpty()) {
+        Fail(CDERR_BAD_IMAGE, QStringLiteral("%1: %2").arg(path, difference));
+        return false;
+    }
+    drive.DataFile = ::open(QFile::encodeName(drive.Image.DataPath).constData(), O_RDONLY | O_CLOEXEC);
+    if (drive.DataFile < 0) {
+        Fail(CDERR_OPEN_FAILED, QStringLiteral("%1: the data file cannot be opened").arg(path));
+        return false;
+    }
+    return true;
 }
 
 std::shared_ptr<TDrive> OpenImage(const QString& path)
@@ -373,53 +412,16 @@ std::shared_ptr<TDrive> OpenImage(const QString& path)
         Fail(CDERR_BAD_IMAGE, drive->Image.Problem);
         return nullptr;
     }
-    SetFailureSwitches(*drive);
-    if (drive->Image.Served) {
+    // Sheets libcdio cannot read are served by this library itself.
+    if (drive->Image.Served)
         drive->Album = std::make_unique<TAlbumReader>(drive->Image);
-        return drive;
-    }
-    drive->Staging =
-        std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/velbrook-disc-XXXXXX"));
-    const QString folder = drive->Staging->path();
-    if (!drive->Staging->isValid() || folder.contains(QLatin1Char('"'))) {
-        Fail(CDERR_OPEN_FAILED,
-             QStringLiteral("No working folder for the image in %1").arg(QDir::tempPath()));
+    else if (!OpenThroughLibcdio(*drive, path))
         return nullptr;
-    }
-    // libcdio reads the data file named like the sheet, and a TOC's data file
-    // relative to the working folder: a link beside the plain copy serves both.
-    const bool cue = drive->Image.Format == TImageFormat::Cue;
-    const QString link = folder + QStringLiteral("/disc.bin");
-    const QString description = folder + (cue ? QStringLiteral("/disc.cue") : QStringLiteral("/disc.toc"));
-    QFile copy(description);
-    if (!QFile::link(drive->Image.DataPath, link) || !copy.open(QIODevice::WriteOnly) ||
-        copy.write(drive->Image.CanonicalDescription(cue ? QStringLiteral("disc.bin") : link)) < 0 ||
-        !copy.flush()) {
-        Fail(CDERR_OPEN_FAILED, QStringLiteral("No working copy of the image in %1").arg(folder));
-        return nullptr;
-    }
-    copy.close();
-    LastError.LibcdioMessage.clear();
-    {
-        std::lock_guard guard(LibcdioLock());
-        const QByteArray name = QFile::encodeName(description);
-        drive->Cdio.reset(cue ? cdio_open_cue(name.constData()) : cdio_open_cdrdao(name.constData()));
-    }
-    if (!drive->Cdio) {
-        Fail(CDERR_BAD_IMAGE,
-             QStringLiteral("%1: libcdio cannot read the image").arg(path) + LibcdioDetail());
-        return nullptr;
-    }
-    const QString difference = CompareWithDescription(drive->Cdio.get(), drive->Image);
-    if (!difference.isEmpty()) {
-        Fail(CDERR_BAD_IMAGE, QStringLiteral("%1: %2").arg(path, difference));
-        return nullptr;
-    }
-    drive->DataFile = ::open(QFile::encodeName(drive->Image.DataPath).constData(), O_RDONLY | O_CLOEXEC);
-    if (drive->DataFile < 0) {
-        Fail(CDERR_OPEN_FAILED, QStringLiteral("%1: the data file cannot be opened").arg(path));
-        return nullptr;
-    }
+    drive->Unreadable = UnreadableSectors();
+    const QStringList failing =
+        qEnvironmentVariable("VELBROOK_FAILING_CD_CALLS").split(QLatin1Char(','), Qt::SkipEmptyParts);
+    drive->FailModify = failing.contains(QStringLiteral("ModifyCDParms"));
+    drive->FailReadToc = failing.contains(QStringLiteral("ReadTOC"));
     return drive;
 }
 
