@@ -388,6 +388,8 @@ std::optional<int> CheckedImages(TTerminal& terminal)
             Say(terminal, QStringLiteral("the disc image cannot be used: %1").arg(problem));
             return ExitUsage;
         }
+        if (const QString note = CDImageNote(image); !note.isEmpty())
+            Say(terminal, note);
     }
     return std::nullopt;
 }

@@ -1,5 +1,6 @@
 #include "drive_session.h"
 
+#include "app/disc_texts.h"
 #include "core/disc_info.h"
 
 #include <algorithm>
@@ -83,6 +84,7 @@ bool TDriveSession::ReadDisc(std::vector<TTrackRow>* rows, TStatusText* status)
         return false;
     const QString discId = GetDiscId(DriveHandle);
     LoadDiscInfo(discId);
+    TakeDiscTexts(DriveHandle, discId);
     ModifyCDParms(DriveHandle, CDP_MSF, 1);
     rows->clear();
     ListedDisc.clear();

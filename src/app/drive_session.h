@@ -36,8 +36,9 @@ public:
     // Whether the drive holds a disc with audio tracks.
     bool HasAudioDisc() const;
 
-    // Loads the disc's cached album data and titles, reads its table of contents
-    // and fills rows. False when the table cannot be read (rows stay empty);
+    // Loads the disc's cached album data and titles (for a disc the cache has no
+    // titles for, those the disc carries), reads its table of contents and fills
+    // rows. False when the table cannot be read (rows stay empty);
     // nothing happens without an open drive.
     bool ReadDisc(std::vector<TTrackRow>* rows, TStatusText* status);
 

@@ -84,6 +84,8 @@ int main(int argc, char* argv[])
             if (!problem.isEmpty())
                 std::fprintf(stderr, "velbrook: the disc image cannot be used: %s\n",
                              qPrintable(EscapeControls(problem)));
+            else if (const QString note = CDImageNote(image); !note.isEmpty())
+                std::fprintf(stderr, "velbrook: %s\n", qPrintable(EscapeControls(note)));
         }
     }
 

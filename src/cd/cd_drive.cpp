@@ -1,5 +1,7 @@
 #include "cd_drive.h"
 
+#include "cd/album_reader.h"
+#include "cd/cdio_text.h"
 #include "cd/disc_image.h"
 
 #include <QDir>
@@ -203,6 +205,8 @@ struct TDrive {
     std::vector<std::uint8_t> Cache;
     qint64 CacheStart = 0;
     qint64 CacheFrames = 0;
+    // An image libcdio cannot read, served by this library itself.
+    std::unique_ptr<TAlbumReader> Album;
 };
 
 std::mutex HandleLock;
@@ -280,6 +284,24 @@ void TrimToAudioSession(CdIo_t* cdio, TDiscLayout* layout)
     }
 }
 
+// An image the library serves itself: its tracks as the description gives them.
+void LayoutOfImage(const TDiscImage& image, TDiscLayout* layout)
+{
+    layout->FirstTrack = 1;
+    layout->Tracks.clear();
+    for (const TImageTrack& track : image.Tracks) {
+        std::uint8_t control = track.Audio ? 0 : 0x04;
+        if (track.CopyPermitted)
+            control |= 0x02;
+        if (track.Preemphasis)
+            control |= 0x01;
+        if (track.FourChannel)
+            control |= 0x08;
+        layout->Tracks.push_back({track.Start, control});
+    }
+    layout->LeadOut = image.LeadOut;
+}
+
 // The drive's layout; for a real drive the TOC is read afresh, since libcdio
 // keeps the one of the disc that was in the drive when it was opened.
 bool LayoutOf(TDrive& drive, TDiscLayout* layout)
@@ -299,7 +321,9 @@ bool LayoutOf(TDrive& drive, TDiscLayout* layout)
         TrimToAudioSession(drive.Cdio.get(), layout);
         return true;
     }
-    if (!ReadLayout(drive.Cdio.get(), layout))
+    if (drive.Album)
+        LayoutOfImage(drive.Image, layout);
+    else if (!ReadLayout(drive.Cdio.get(), layout))
         return false;
     layout->FirstTrack = drive.FirstTrack;
     layout->ReportedTracks = drive.Image.AudioSessionTrackCount();
@@ -330,6 +354,55 @@ QString CompareWithDescription(CdIo_t* cdio, const TDiscImage& image)
     return {};
 }
 
+// An image libcdio reads: through a plain copy of its description that names
+// the data file beside a link to it.
+bool OpenThroughLibcdio(TDrive& drive, const QString& path)
+{
+    drive.Staging =
+        std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/velbrook-disc-XXXXXX"));
+    const QString folder = drive.Staging->path();
+    if (!drive.Staging->isValid() || folder.contains(QLatin1Char('"'))) {
+        Fail(CDERR_OPEN_FAILED,
+             QStringLiteral("No working folder for the image in %1").arg(QDir::tempPath()));
+        return false;
+    }
+    // libcdio reads the data file named like the sheet, and a TOC's data file
+    // relative to the working folder: a link beside the plain copy serves both.
+    const bool cue = drive.Image.Format == TImageFormat::Cue;
+    const QString link = folder + QStringLiteral("/disc.bin");
+    const QString description = folder + (cue ? QStringLiteral("/disc.cue") : QStringLiteral("/disc.toc"));
+    QFile copy(description);
+    if (!QFile::link(drive.Image.DataPath, link) || !copy.open(QIODevice::WriteOnly) ||
+        copy.write(drive.Image.CanonicalDescription(cue ? QStringLiteral("disc.bin") : link)) < 0 ||
+        !copy.flush()) {
+        Fail(CDERR_OPEN_FAILED, QStringLiteral("No working copy of the image in %1").arg(folder));
+        return false;
+    }
+    copy.close();
+    LastError.LibcdioMessage.clear();
+    {
+        std::lock_guard guard(LibcdioLock());
+        const QByteArray name = QFile::encodeName(description);
+        drive.Cdio.reset(cue ? cdio_open_cue(name.constData()) : cdio_open_cdrdao(name.constData()));
+    }
+    if (!drive.Cdio) {
+        Fail(CDERR_BAD_IMAGE,
+             QStringLiteral("%1: libcdio cannot read the image").arg(path) + LibcdioDetail());
+        return false;
+    }
+    const QString difference = CompareWithDescription(drive.Cdio.get(), drive.Image);
+    if (!difference.isEmpty()) {
+        Fail(CDERR_BAD_IMAGE, QStringLiteral("%1: %2").arg(path, difference));
+        return false;
+    }
+    drive.DataFile = ::open(QFile::encodeName(drive.Image.DataPath).constData(), O_RDONLY | O_CLOEXEC);
+    if (drive.DataFile < 0) {
+        Fail(CDERR_OPEN_FAILED, QStringLiteral("%1: the data file cannot be opened").arg(path));
+        return false;
+    }
+    return true;
+}
+
 std::shared_ptr<TDrive> OpenImage(const QString& path)
 {
     auto drive = std::make_shared<TDrive>();
@@ -340,48 +413,11 @@ std::shared_ptr<TDrive> OpenImage(const QString& path)
         Fail(CDERR_BAD_IMAGE, drive->Image.Problem);
         return nullptr;
     }
-    drive->Staging =
-        std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/velbrook-disc-XXXXXX"));
-    const QString folder = drive->Staging->path();
-    if (!drive->Staging->isValid() || folder.contains(QLatin1Char('"'))) {
-        Fail(CDERR_OPEN_FAILED,
-             QStringLiteral("No working folder for the image in %1").arg(QDir::tempPath()));
+    // Sheets libcdio cannot read are served by this library itself.
+    if (drive->Image.Served)
+        drive->Album = std::make_unique<TAlbumReader>(drive->Image);
+    else if (!OpenThroughLibcdio(*drive, path))
         return nullptr;
-    }
-    // libcdio reads the data file named like the sheet, and a TOC's data file
-    // relative to the working folder: a link beside the plain copy serves both.
-    const bool cue = drive->Image.Format == TImageFormat::Cue;
-    const QString link = folder + QStringLiteral("/disc.bin");
-    const QString description = folder + (cue ? QStringLiteral("/disc.cue") : QStringLiteral("/disc.toc"));
-    QFile copy(description);
-    if (!QFile::link(drive->Image.DataPath, link) || !copy.open(QIODevice::WriteOnly) ||
-        copy.write(drive->Image.CanonicalDescription(cue ? QStringLiteral("disc.bin") : link)) < 0 ||
-        !copy.flush()) {
-        Fail(CDERR_OPEN_FAILED, QStringLiteral("No working copy of the image in %1").arg(folder));
-        return nullptr;
-    }
-    copy.close();
-    LastError.LibcdioMessage.clear();
-    {
-        std::lock_guard guard(LibcdioLock());
-        const QByteArray name = QFile::encodeName(description);
-        drive->Cdio.reset(cue ? cdio_open_cue(name.constData()) : cdio_open_cdrdao(name.constData()));
-    }
-    if (!drive->Cdio) {
-        Fail(CDERR_BAD_IMAGE,
-             QStringLiteral("%1: libcdio cannot read the image").arg(path) + LibcdioDetail());
-        return nullptr;
-    }
-    const QString difference = CompareWithDescription(drive->Cdio.get(), drive->Image);
-    if (!difference.isEmpty()) {
-        Fail(CDERR_BAD_IMAGE, QStringLiteral("%1: %2").arg(path, difference));
-        return nullptr;
-    }
-    drive->DataFile = ::open(QFile::encodeName(drive->Image.DataPath).constData(), O_RDONLY | O_CLOEXEC);
-    if (drive->DataFile < 0) {
-        Fail(CDERR_OPEN_FAILED, QStringLiteral("%1: the data file cannot be opened").arg(path));
-        return nullptr;
-    }
     drive->Unreadable = UnreadableSectors();
     const QStringList failing =
         qEnvironmentVariable("VELBROOK_FAILING_CD_CALLS").split(QLatin1Char(','), Qt::SkipEmptyParts);
@@ -507,6 +543,12 @@ bool ReadImageSectors(TDrive& drive, std::uint8_t* data, qint64 start, std::uint
     if (IsUnreadable(drive, start, count))
         return Fail(CDERR_READ,
                     QStringLiteral("Sectors %1 to %2 cannot be read").arg(start).arg(start + count - 1));
+    if (drive.Album) {
+        QString error;
+        if (!drive.Album->Read(start, count, data, &error))
+            return Fail(CDERR_READ, error);
+        return true;
+    }
     auto endsBefore = [&] {
         drive.CacheFrames = 0;
         return Fail(CDERR_READ,
@@ -618,6 +660,11 @@ QStringList CDImages()
 QString CheckCDImage(const QString& file)
 {
     return LoadDiscImage(file).Problem;
+}
+
+QString CDImageNote(const QString& file)
+{
+    return LoadDiscImage(file).Note;
 }
 
 QStringList RealCDDrives()
@@ -793,6 +840,28 @@ std::uint32_t GetAspiLibError()
 QString GetAspiLibErrorText()
 {
     return LastError.Text;
+}
+
+int ReadCDText(CDHandle handle, TCDText* text)
+{
+    if (!text)
+        return Fail(CDERR_BAD_ARGUMENT, QStringLiteral("No room for the disc's texts")), 0;
+    *text = TCDText{};
+    const std::shared_ptr<TDrive> drive = DriveOf(handle);
+    if (!drive)
+        return 0;
+    std::lock_guard guard(drive->Lock);
+    if (drive->IsImage) {
+        *text = drive->Image.Text;
+    } else {
+        // Opened afresh, so the texts are those of the disc in the drive now.
+        TDiscLayout layout;
+        if (!LayoutOf(*drive, &layout))
+            return 0;
+        *text = CDTextOfCdio(drive->Cdio.get());
+    }
+    Succeed();
+    return text->IsEmpty() ? 0 : 1;
 }
 
 bool CanEjectCD(CDHandle handle)

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -213,6 +214,38 @@ TEST(CommandLine, AnUnreadableTrackFailsTheRunWhileTheOthersAreWritten)
     EXPECT_FALSE(QFileInfo::exists(out + "/Track02.mp3"));
     EXPECT_TRUE(QFileInfo::exists(out + "/Track03.mp3"));
     EXPECT_TRUE(result.Out.contains("2 files of 3 written")) << Text(result);
+}
+
+TEST(CommandLine, AnAlbumImageIsExtractedUnderItsCdTextUnlessTheCacheHasTitles)
+{
+    TCliTest cli;
+    cli.WriteDisc("source.cue", AudioTracks({150, 113, 188}));
+    const QByteArray source = ReadFile(cli.Home.File("source.bin"));
+    QProcess flac;
+    flac.start("flac",
+               {"-s", "--force-raw-format", "--endian=little", "--sign=signed", "--channels=2", "--bps=16",
+                "--sample-rate=44100", "-o", cli.Home.File("album.flac"), cli.Home.File("source.bin")});
+    ASSERT_TRUE(flac.waitForFinished(60000) && flac.exitCode() == 0)
+        << flac.readAllStandardError().constData();
+    // Code page 1252, as Windows programs write sheets.
+    cli.Home.Write("album.cue", "PERFORMER \"Caf\xE9 Trio\"\r\nTITLE \"Live\"\r\nFILE \"ALBUM.FLAC\" WAVE\r\n"
+                                "  TRACK 01 AUDIO\r\n    TITLE \"Caf\xE9\"\r\n    INDEX 01 00:00:00\r\n"
+                                "  TRACK 02 AUDIO\r\n    TITLE \"Bar: None\"\r\n    INDEX 01 00:02:00\r\n"
+                                "  TRACK 03 AUDIO\r\n    INDEX 01 00:03:38\r\n");
+    const QString album = cli.Home.File("album.cue");
+
+    const QString out = cli.Home.File("out");
+    TCliResult result = cli.Run({"--extract", "--format", "wav", "--output", out, "--cd-image", album});
+    ASSERT_EQ(result.ExitCode, 0) << Text(result);
+    EXPECT_EQ(Listing(out), QStringLiteral("Bar None.wav, Caf\u00E9.wav, Track03.wav"));
+    const QByteArray first = ReadFile(out + QStringLiteral("/Caf\u00E9.wav"));
+    EXPECT_TRUE(first.mid(44) == source.left(150 * 2352));
+
+    cli.CacheTitles(album, {"Cached"});
+    result =
+        cli.Run({"--extract", "--format", "wav", "--output", cli.Home.File("again"), "--cd-image", album});
+    ASSERT_EQ(result.ExitCode, 0) << Text(result);
+    EXPECT_EQ(Listing(cli.Home.File("again")), "Cached.wav, Track02.wav, Track03.wav");
 }
 
 TEST(CommandLine, ConvertsFilesWithTheRealEncoders)

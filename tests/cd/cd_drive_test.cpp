@@ -394,7 +394,7 @@ TEST(CdDriveBadImages, AreNoDriveAndSayWhy)
         {"nobin.cue", "FILE \"nothere.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n", "does not exist"},
         {"garbage.cue", "FILE \"data.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nhello world\n",
          "unknown keyword hello"},
-        {"wave.cue", "FILE \"data.bin\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n", "only raw BINARY"},
+        {"wave.cue", "FILE \"data.bin\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n", "as a sound file"},
         {"twofiles.toc",
          "CD_DA\nTRACK AUDIO\nFILE \"data.bin\" 0 00:00:05\nTRACK AUDIO\nFILE \"other.bin\" 0\n",
          "more than one data file"},

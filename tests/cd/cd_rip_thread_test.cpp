@@ -15,44 +15,12 @@
 
 namespace {
 
-// Runs one track to its end and delivers its reports.
-std::vector<TReport> Rip(CDHandle drive, int track, const QString& baseName,
-                         const std::function<void(TCDRipThread&)>& beforeStart = {})
-{
-    TReportCollector receiver;
-    {
-        TCDRipThread thread(track, baseName);
-        thread.Drive = drive;
-        thread.NotifyWindow = &receiver;
-        if (beforeStart)
-            beforeStart(thread);
-        thread.Resume();
-        thread.wait();
-    }
-    QCoreApplication::sendPostedEvents();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    return receiver.Reports;
-}
-
 std::vector<int> PercentsOf(const std::vector<TReport>& reports)
 {
     std::vector<int> percents;
     for (const TReport& report : reports)
         percents.push_back(report.Type == WM_PROCESSINFO ? report.Info.Percent : -1);
     return percents;
-}
-
-int CompletionResult(const std::vector<TReport>& reports)
-{
-    int found = -1;
-    int count = 0;
-    for (const TReport& report : reports) {
-        if (report.Type == WM_PROCESSINFO && report.Info.Percent == 1000) {
-            found = report.Info.Result;
-            ++count;
-        }
-    }
-    return count == 1 ? found : -100 - count;
 }
 
 QByteArray ReadAll(const QString& path)
