@@ -108,6 +108,7 @@ private:
     void VolumeControl();
     void QueryCDDB();
     void ChooseLanguage(QAction* item);
+    void ShowOggPlayer();
     void ShowHelp();
     void ShowAbout();
     void MediaArrived();

@@ -2,9 +2,11 @@
 #include "app/edit_track_name.h"
 #include "app/main_form.h"
 #include "app/no_device_hint.h"
+#include "codecs/vorbis_library.h"
 #include "core/ini_file.h"
 #include "core/language.h"
 #include "core/translate_form.h"
+#include "tools/ogg_player.h"
 
 #include "support/scripted_prompter.h"
 #include "support/temp_home.h"
@@ -116,7 +118,9 @@ TEST(LanguageFiles, EachTranslationReachesEveryTextOfEveryWindow)
         TfrmEditTrackName edit;
         TfrmNoDeviceHint hint;
         TfrmAbout about;
-        for (QWidget* window : std::initializer_list<QWidget*>{&form, &edit, &hint, &about}) {
+        const TVorbisLibraries vorbis;
+        TfrmOggPlayer player(nullptr, prompter);
+        for (QWidget* window : std::initializer_list<QWidget*>{&form, &edit, &hint, &about, &player}) {
             TranslateForm(window, language);
             ForEachFormText(window, [&](TFormText& text) {
                 ASSERT_TRUE(translation.HasKey(text.Section, text.Key))

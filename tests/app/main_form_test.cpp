@@ -1,6 +1,7 @@
 #include "app/main_form.h"
 #include "app/media_watcher.h"
 #include "cd/cd_drive.h"
+#include "codecs/vorbis_library.h"
 #include "core/disc_info.h"
 #include "core/ini_file.h"
 #include "core/settings.h"
@@ -564,9 +565,8 @@ TEST(MainForm, CommandsOfWindowsStillToComeSaySoInTheStatusBar)
     TScriptedPrompter prompter;
     TShownForm shown(prompter);
     const std::vector<std::pair<const char*, const char*>> later{
-        {"ActionOptionSet", "Options"}, {"ActionRecord", "Record"},   {"miWavToWav", "WAV to WAV"},
-        {"miOggPlayer", "OGG Player"},  {"aID3Edit", "ID3 Tag Edit"}, {"aQueryCDDB", "Query Freedb"},
-        {"miRealPlayer", "RealPlayer"}};
+        {"ActionOptionSet", "Options"}, {"ActionRecord", "Record"},     {"miWavToWav", "WAV to WAV"},
+        {"aID3Edit", "ID3 Tag Edit"},   {"aQueryCDDB", "Query Freedb"}, {"miRealPlayer", "RealPlayer"}};
     for (const auto& [name, text] : later) {
         shown.Trigger(name);
         EXPECT_EQ(shown.Form.StatusText(), QString(text) + ": not available yet") << name;
@@ -574,6 +574,24 @@ TEST(MainForm, CommandsOfWindowsStillToComeSaySoInTheStatusBar)
     shown.Select(0);
     shown.Trigger("aPlay");
     EXPECT_EQ(shown.Form.StatusText(), "Play: not available yet");
+    EXPECT_TRUE(prompter.Calls().empty());
+}
+
+// The player cannot open without the Ogg Vorbis libraries; the status bar
+// says which one is missing instead of nothing happening.
+TEST(MainForm, TheOggPlayerSaysWhichLibraryIsMissing)
+{
+    TAppTest test;
+    test.UseDemoDisc();
+    TScriptedPrompter prompter;
+    TShownForm shown(prompter);
+    qputenv("VELBROOK_MISSING_LIBRARIES", "libvorbisfile.so.3");
+    {
+        const TVorbisLibraries vorbis;
+        qunsetenv("VELBROOK_MISSING_LIBRARIES");
+        shown.Trigger("miOggPlayer");
+    }
+    EXPECT_EQ(shown.Form.StatusText(), "libvorbisfile library could not be loaded.");
     EXPECT_TRUE(prompter.Calls().empty());
 }
 
