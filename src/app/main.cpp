@@ -4,6 +4,7 @@
 #include "app/display_check.h"
 #include "app/main_form.h"
 #include "app/terminal_view.h"
+#include "audio/sound_devices.h"
 #include "cd/cd_drive.h"
 #include "codecs/vorbis_library.h"
 #include "core/prompter.h"
@@ -101,6 +102,8 @@ int main(int argc, char* argv[])
     QApplication::setWindowIcon(ApplicationIcon());
     QGuiApplication::setDesktopFileName(QStringLiteral("org.velbrook.Velbrook"));
     const TVorbisLibraries vorbisLibraries;
+    // The sound devices are counted once, before any window can play.
+    const TSoundSystem soundSystem;
 
     TMainForm mainForm;
     if (const QScreen* screen = QGuiApplication::primaryScreen())

@@ -20,6 +20,7 @@
 #include "core/translate_form.h"
 #include "core/widget_prompter.h"
 #include "jobs/rip_form.h"
+#include "tools/ogg_player.h"
 #include "ui_main_form.h"
 
 #include <QActionGroup>
@@ -154,10 +155,11 @@ TMainForm::TMainForm(TPrompter* prompter, QWidget* parent)
     connect(ui->miEjectCD, &QAction::triggered, this, &TMainForm::EjectDisc);
     connect(ui->miCloseCD, &QAction::triggered, this, &TMainForm::CloseTray);
     connect(ui->miVolumeControl, &QAction::triggered, this, &TMainForm::VolumeControl);
+    connect(ui->miOggPlayer, &QAction::triggered, this, &TMainForm::ShowOggPlayer);
     connect(ui->miHelp, &QAction::triggered, this, &TMainForm::ShowHelp);
     connect(ui->miAbout, &QAction::triggered, this, &TMainForm::ShowAbout);
     // The windows of these commands are still to come.
-    for (QAction* later : {ui->miWavToWav, ui->ActionRecord, ui->miOggPlayer, ui->aID3Edit, ui->aPlay,
+    for (QAction* later : {ui->miWavToWav, ui->ActionRecord, ui->aID3Edit, ui->aPlay,
                            ui->aPause, ui->aStop, ui->miRealPlayer, ui->miWindowsMediaPlayer})
         connect(later, &QAction::triggered, this, [this, later] { ShowNotAvailable(later); });
     // One language at a time, shown as a choice; none is ticked before the first showing.
@@ -669,6 +671,19 @@ void TMainForm::ChooseLanguage(QAction* item)
     ApplyQtLanguage(language);
     // Status texts are not window texts: show the current one in the new language.
     ShowStatus(CurrentStatus);
+}
+
+void TMainForm::ShowOggPlayer()
+{
+    std::unique_ptr<TfrmOggPlayer> player;
+    try {
+        player = std::make_unique<TfrmOggPlayer>(this, Prompter);
+    } catch (const EACSException& error) {
+        // The Ogg Vorbis libraries are missing: the status bar says which.
+        ShowStatus(TStatusText::Plain(error.Message()));
+        return;
+    }
+    player->exec();
 }
 
 void TMainForm::ShowHelp()

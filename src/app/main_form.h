@@ -114,6 +114,7 @@ private:
     // Shows what a lookup found in the list and keeps it for the disc.
     void ApplyLookup(const TCddbLookupResult& result, int firstTrack);
     void ChooseLanguage(QAction* item);
+    void ShowOggPlayer();
     void ShowHelp();
     void ShowAbout();
     void MediaArrived();

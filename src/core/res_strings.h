@@ -60,6 +60,7 @@ struct TResString {
     X(RES_Select_0, "You select to extract 0 second, please change it on Options dialog.")                   \
     X(RES_Select_Directory, "Please select the directory to save mp3 and wav file")                          \
     X(RES_Select_Track, "Please select a track at least!")                                                   \
+    X(RES_SoundDevice_Error, "The sound device could not be opened: ")                                       \
     X(RES_TitleStr, "Record")                                                                                \
     X(RES_WAV_RESAMPLE, "Resampling WAV")                                                                    \
     X(RES_WAV_TO_MP3, "Encoding WAV to MP3")                                                                 \

@@ -2,6 +2,7 @@
 #include "app/main_form.h"
 #include "app/media_watcher.h"
 #include "cd/cd_drive.h"
+#include "codecs/vorbis_library.h"
 #include "core/disc_info.h"
 #include "core/ini_file.h"
 #include "core/settings.h"
@@ -599,7 +600,6 @@ TEST(MainForm, CommandsOfWindowsStillToComeSaySoInTheStatusBar)
     TShownForm shown(prompter);
     const std::vector<std::pair<const char*, const char*>> later{{"ActionRecord", "Record"},
                                                                  {"miWavToWav", "WAV to WAV"},
-                                                                 {"miOggPlayer", "OGG Player"},
                                                                  {"aID3Edit", "ID3 Tag Edit"},
                                                                  {"miRealPlayer", "RealPlayer"}};
     for (const auto& [name, text] : later) {
@@ -609,6 +609,24 @@ TEST(MainForm, CommandsOfWindowsStillToComeSaySoInTheStatusBar)
     shown.Select(0);
     shown.Trigger("aPlay");
     EXPECT_EQ(shown.Form.StatusText(), "Play: not available yet");
+    EXPECT_TRUE(prompter.Calls().empty());
+}
+
+// The player cannot open without the Ogg Vorbis libraries; the status bar
+// says which one is missing instead of nothing happening.
+TEST(MainForm, TheOggPlayerSaysWhichLibraryIsMissing)
+{
+    TAppTest test;
+    test.UseDemoDisc();
+    TScriptedPrompter prompter;
+    TShownForm shown(prompter);
+    qputenv("VELBROOK_MISSING_LIBRARIES", "libvorbisfile.so.3");
+    {
+        const TVorbisLibraries vorbis;
+        qunsetenv("VELBROOK_MISSING_LIBRARIES");
+        shown.Trigger("miOggPlayer");
+    }
+    EXPECT_EQ(shown.Form.StatusText(), "libvorbisfile library could not be loaded.");
     EXPECT_TRUE(prompter.Calls().empty());
 }
 

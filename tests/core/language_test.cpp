@@ -129,6 +129,7 @@ TEST(EnglishLanguageFile, CoversEveryMessageKeyTheProgramUses)
                                "RES_Select_0",
                                "RES_Select_Directory",
                                "RES_Select_Track",
+                               "RES_SoundDevice_Error",
                                "RES_TitleStr",
                                "RES_WAV_RESAMPLE",
                                "RES_WAV_TO_MP3",
