@@ -9,6 +9,8 @@
 
 #include <QLabel>
 
+#include <algorithm>
+
 TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::frmAbout>())
 {
     ui->setupUi(this);
@@ -22,10 +24,22 @@ TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui:
     ui->headerLayout->insertWidget(0, picture);
     const QStringList libraries = LibraryVersions();
     ui->LibraryList->setPlainText(libraries.join(QLatin1Char('\n')));
-    // As high as its lines, so the box has no empty space to scroll.
+    // As high as its lines and as wide as the longest, so nothing is hidden
+    // behind a scroll bar.
     const QFontMetrics metrics(ui->LibraryList->font());
-    ui->LibraryList->setFixedHeight(metrics.lineSpacing() * (static_cast<int>(libraries.size()) + 1) +
-                                    2 * ui->LibraryList->frameWidth());
+    int widest = 0;
+    for (const QString& line : libraries)
+        widest = std::max(widest, metrics.horizontalAdvance(line));
+    const int margins =
+        2 * (ui->LibraryList->frameWidth() + static_cast<int>(ui->LibraryList->document()->documentMargin()));
+    // A character's width and half a line to spare: the text edit's own
+    // spacing around its lines is not told. Sized so, it needs no scroll bars,
+    // and one that showed up would take the room of a line it then hides.
+    ui->LibraryList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    ui->LibraryList->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    ui->LibraryList->setMinimumWidth(widest + margins + 2 * metrics.averageCharWidth());
+    ui->LibraryList->setFixedHeight(metrics.lineSpacing() * static_cast<int>(libraries.size()) + margins +
+                                    metrics.lineSpacing() / 2);
     connect(ui->bOK, &QPushButton::clicked, this, &QDialog::accept);
 }
 

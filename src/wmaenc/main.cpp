@@ -60,6 +60,10 @@ int main(int argc, char** argv)
         std::fputs(WmaEncUsage(), stdout);
         return 0;
     }
+    if (arguments.Version) {
+        PrintLine(stdout, WmaEncVersion());
+        return 0;
+    }
 
     OutputPath = arguments.Output.c_str();
     struct sigaction action {};

@@ -66,6 +66,10 @@ std::string ParseWmaEncArguments(const std::vector<std::string_view>& argv, TWma
             arguments.Help = true;
             return {};
         }
+        if (option == "-version" || option == "--version") {
+            arguments.Version = true;
+            return {};
+        }
         struct TTarget {
             std::string_view Name;
             bool* Seen;
@@ -108,6 +112,7 @@ const char* WmaEncUsage()
 {
     return "usage: velbrook-wmaenc -input FILE -output FILE -a_setting BITRATE_RATE_CHANNELS\n"
            "                       [-author TEXT] [-description TEXT]\n"
+           "       velbrook-wmaenc -help | -version\n"
            "Encodes a WAV file into a Windows Media Audio 2 file.\n"
            "  BITRATE   kbit/s (1 to 320; rates below what the encoder accepts are raised to it)\n"
            "  RATE      48, 44, 32, 22, 16, 11 or 8 kHz (44.1, 22.05 and 11.025 kHz for 44, 22, 11)\n"

@@ -6,6 +6,7 @@
 
 // The command line of velbrook-wmaenc:
 //   -input FILE -output FILE -a_setting BITRATE_RATE_CHANNELS [-author TEXT] [-description TEXT]
+//   -help | -version
 // BITRATE is in kbit/s, RATE one of 48 44 32 22 16 11 8 (kHz, 44 and 22 and 11
 // meaning 44100, 22050 and 11025 Hz), CHANNELS 1 or 2. Each option takes the next
 // argument whole, whatever it holds, so a title that starts with "-" or holds
@@ -19,6 +20,7 @@ struct TWmaEncArguments {
     int SampleRate = 0;
     int Channels = 0;
     bool Help = false;
+    bool Version = false;
 };
 
 // The largest bit rate the program takes, in kbit/s.

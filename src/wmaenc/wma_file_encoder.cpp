@@ -593,3 +593,11 @@ int TWmaFileEncoder::BitRateUsed() const
 {
     return UsedBitRate;
 }
+
+std::string WmaEncVersion()
+{
+    const unsigned codec = avcodec_version();
+    return std::string("velbrook-wmaenc ") + VELBROOK_VERSION + " (FFmpeg " + av_version_info() +
+           ", libavcodec " + std::to_string(AV_VERSION_MAJOR(codec)) + "." +
+           std::to_string(AV_VERSION_MINOR(codec)) + "." + std::to_string(AV_VERSION_MICRO(codec)) + ")";
+}

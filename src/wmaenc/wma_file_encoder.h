@@ -33,3 +33,7 @@ public:
 private:
     int UsedBitRate = 0;
 };
+
+// "velbrook-wmaenc 3.1 (FFmpeg 5.1.6, libavcodec 59.37.100)": the program's
+// version and that of the FFmpeg it runs on, for -version.
+std::string WmaEncVersion();

@@ -1,6 +1,7 @@
 #include "app_test_support.h"
 
 #include "cd/cd_drive.h"
+#include "cd/cd_rip_thread.h"
 #include "cd/disc_image.h"
 
 #include <QApplication>
@@ -63,6 +64,18 @@ QString TAppTest::UseSparseImage(const QString& name, const std::vector<qint64>&
     EXPECT_EQ(cue.write(text), text.size());
     cue.close();
     SetCDImages({path});
+    return path;
+}
+
+QString WriteCdWav(const QString& path, int seconds)
+{
+    const qint64 frames = qint64{seconds} * 75;
+    QByteArray data(static_cast<qsizetype>(frames * 2352), '\0');
+    SynthesizeFrames(1, 0, frames, data.data());
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(CDWavHeader(data.size()));
+    file.write(data);
     return path;
 }
 

@@ -32,6 +32,9 @@ public:
     QString UseSparseImage(const QString& name, const std::vector<qint64>& starts, qint64 leadOut);
 };
 
+// A WAV file of CD audio (44100 Hz, stereo, 16 bits) playing the test tune.
+QString WriteCdWav(const QString& path, int seconds);
+
 // Whether this machine has a real CD drive (which the no-drive tests cannot hide).
 bool MachineHasCdDrive();
 

@@ -2,16 +2,19 @@
 #include "app/edit_track_name.h"
 #include "app/library_versions.h"
 #include "app/no_device_hint.h"
+#include "codecs/vorbis_library.h"
 #include "core/settings.h"
 
 #include "app_test_support.h"
 #include "support/form_texts.h"
 
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -69,13 +72,41 @@ TEST(NoDeviceHint, ExplainsTheLinuxCausesAndOnlyCloses)
 TEST(About, NamesTheVersionAndWhatTheProgramIsBuiltOn)
 {
     TTempHome home;
-    TfrmAbout about;
-    ExpectEnglishFileCoversForm(&about);
-    EXPECT_EQ(about.findChild<QLabel*>("lbVersion")->text(), "Version 3.1");
-    const QString libraries = about.findChild<QPlainTextEdit*>("LibraryList")->toPlainText();
-    EXPECT_TRUE(libraries.contains("Qt " + QString::fromLatin1(qVersion()))) << libraries.toStdString();
-    EXPECT_TRUE(libraries.contains("libcdio 2.")) << libraries.toStdString();
-    EXPECT_TRUE(libraries.contains("libudev ")) << libraries.toStdString();
-    // lame is installed with the program's dependencies.
-    EXPECT_TRUE(libraries.contains(QRegularExpression("LAME \\d+\\.\\d+"))) << libraries.toStdString();
+    // The WMA encoder is looked for on PATH when it is not beside the program.
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFileInfo(VELBROOK_WMAENC).absolutePath().toUtf8() + ":" + path);
+    qputenv("VELBROOK_MISSING_LIBRARIES", "libvorbisfile.so.3");
+    QStringList lines;
+    {
+        const TVorbisLibraries vorbis;
+        TfrmAbout about;
+        ExpectEnglishFileCoversForm(&about);
+        EXPECT_EQ(about.findChild<QLabel*>("lbVersion")->text(), "Version 3.1");
+        lines = about.findChild<QPlainTextEdit*>("LibraryList")->toPlainText().split('\n');
+    }
+    qputenv("PATH", path);
+    qunsetenv("VELBROOK_MISSING_LIBRARIES");
+    const QString version = "\\d+\\.\\d+(\\.\\d+)?";
+    const QStringList expected{
+        "Qt " + QRegularExpression::escape(QString::fromLatin1(qVersion())),
+        "libcdio 2\\.\\d+\\.\\d+",
+        "libudev \\d+",
+        "SDL2 2\\.\\d+\\.\\d+",
+        "FFmpeg \\S+",
+        "libavformat " + version,
+        "libavcodec " + version,
+        "libavutil " + version,
+        "libswresample " + version,
+        "libogg \\(libogg\\.so\\.0[.\\d]*\\)",
+        "libvorbis 1\\.\\d+\\.\\d+ \\(libvorbis\\.so\\.0[.\\d]*\\)",
+        "libvorbisenc \\(libvorbisenc\\.so\\.2[.\\d]*\\)",
+        "libvorbisfile \\(not loaded\\)",
+        // lame is installed with the program's dependencies.
+        "LAME " + version,
+        "velbrook-wmaenc 3\\.1 \\(FFmpeg .+\\)",
+    };
+    ASSERT_EQ(lines.size(), expected.size()) << lines.join('\n').toStdString();
+    for (qsizetype i = 0; i < lines.size(); ++i)
+        EXPECT_TRUE(QRegularExpression("^" + expected[i] + "$").match(lines[i]).hasMatch())
+            << lines[i].toStdString();
 }

@@ -2,15 +2,22 @@
 #include "app/edit_track_name.h"
 #include "app/main_form.h"
 #include "app/no_device_hint.h"
+#include "codecs/vorbis_library.h"
+#include "app/option_set_form.h"
+#include "app/query_cddb_form.h"
+#include "app/stop_query_form.h"
 #include "core/ini_file.h"
 #include "core/language.h"
 #include "core/translate_form.h"
+#include "tools/ogg_player.h"
 
 #include "support/scripted_prompter.h"
 #include "support/temp_home.h"
 
+#include <QDir>
 #include <QMenu>
 #include <QMenuBar>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 namespace {
@@ -23,7 +30,33 @@ TIniFile LanguageFile(const QString& language)
     return file;
 }
 
-const QStringList Translations{"German", "French", "Spanish"};
+// Every translation in the data folder, so a new language file is checked as
+// soon as it is there.
+QStringList TranslationsInDataFolder()
+{
+    QStringList languages;
+    for (const QString& file :
+         QDir(VELBROOK_SOURCE_DIR "/data").entryList({"CLan_*.ini"}, QDir::Files, QDir::Name)) {
+        const QString language = file.mid(5, file.size() - 9);
+        if (language != "English")
+            languages.append(language);
+    }
+    return languages;
+}
+
+const QStringList Translations = TranslationsInDataFolder();
+
+// The placeholders of a text ("%1", "%s"), sorted: a translation may need
+// them in another order.
+QStringList Placeholders(const QString& text)
+{
+    static const QRegularExpression placeholder("%(\\d+|[sdu])");
+    QStringList found;
+    for (const QRegularExpressionMatch& match : placeholder.globalMatch(text))
+        found.append(match.captured());
+    found.sort();
+    return found;
+}
 
 } // namespace
 
@@ -42,6 +75,9 @@ TEST(LanguageFiles, EveryTranslationHasEveryTextOfTheEnglishFile)
                 const QString source = UnescapeLanguageText(english.ReadString(section, key, ""));
                 const QString text = UnescapeLanguageText(translation.ReadString(section, key, ""));
                 EXPECT_EQ(text.isEmpty(), source.isEmpty())
+                    << language.toStdString() << " " << section.toStdString() << "/" << key.toStdString();
+                // A placeholder lost or made up shows a wrong value or a bare "%1".
+                EXPECT_EQ(Placeholders(text), Placeholders(source))
                     << language.toStdString() << " " << section.toStdString() << "/" << key.toStdString();
             }
         }
@@ -116,7 +152,13 @@ TEST(LanguageFiles, EachTranslationReachesEveryTextOfEveryWindow)
         TfrmEditTrackName edit;
         TfrmNoDeviceHint hint;
         TfrmAbout about;
-        for (QWidget* window : std::initializer_list<QWidget*>{&form, &edit, &hint, &about}) {
+        TfrmQueryCDDB query(nullptr, 1, 1, 0);
+        TfrmStopQuery stop(nullptr, 1, 1, 0, TCddbOptions{}, "Close");
+        TOptionSetForm options(prompter);
+        const TVorbisLibraries vorbis;
+        TfrmOggPlayer player(nullptr, prompter);
+        for (QWidget* window : std::initializer_list<QWidget*>{&form, &edit, &hint, &about, &query, &stop,
+                                                               &options, &player}) {
             TranslateForm(window, language);
             ForEachFormText(window, [&](TFormText& text) {
                 ASSERT_TRUE(translation.HasKey(text.Section, text.Key))

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
@@ -99,6 +100,12 @@ TEST(WmaEncProgram, RefusesBadArgumentsWithOneErrorLineAndWritesNothing)
     EXPECT_TRUE(help.Lines.value(0).startsWith("usage: velbrook-wmaenc"));
     EXPECT_TRUE(help.Lines.filter("100%").isEmpty());
     EXPECT_TRUE(ErrorLines(help).isEmpty());
+    const TEncoderRun version = RunEncoder({"-version"});
+    EXPECT_EQ(version.ExitCode, 0);
+    ASSERT_EQ(version.Lines.size(), 1);
+    EXPECT_TRUE(version.Lines[0].contains(
+        QRegularExpression("^velbrook-wmaenc 3\\.1 \\(FFmpeg .+, libavcodec \\d+\\.\\d+\\.\\d+\\)$")))
+        << version.Lines[0].toStdString();
 }
 
 TEST(WmaEncProgram, PrintsRisingProgressThenOneFinalLineAndNeverUserText)

@@ -1,6 +1,7 @@
 #include "temp_home.h"
 
 #include "core/disc_info.h"
+#include "core/qt_language.h"
 #include "core/settings.h"
 
 #include <QDir>
@@ -25,6 +26,9 @@ TTempHome::~TTempHome()
         qunsetenv("VELBROOK_HOME");
     AppSettings() = TAppSettings{};
     DiscInfo() = TDiscInfo{};
+    // A language chosen in the test must not reach Qt's texts or the layout
+    // direction of the tests after it.
+    ApplyQtLanguage(QStringLiteral("English"));
 }
 
 QString TTempHome::Path() const

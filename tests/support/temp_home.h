@@ -5,7 +5,7 @@
 
 // A fresh program folder for one test: VELBROOK_HOME points at a new temporary
 // folder, the settings and disc records start from their defaults, and both are
-// put back when the test ends.
+// put back when the test ends, as are Qt's language and layout direction.
 class TTempHome {
 public:
     TTempHome();
