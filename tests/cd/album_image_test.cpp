@@ -506,20 +506,23 @@ TEST(AlbumImage, SectorsAFileDoesNotHoldFailAndTheRestRead)
         for (int t = 1; t <= 3; ++t) {
             const QString name = QStringLiteral("%1 %2").arg(c.Name).arg(t);
             const auto reports = Rip(drive, t, name);
-            const qint64 start = album.Index1[size_t(t) - 1];
             const QByteArray file = ReadFile(AppSettings().OutputFolder + "/" + name + ".wav");
             if (t != c.Track) {
                 EXPECT_EQ(CompletionResult(reports), 0) << "track " << t;
                 continue;
             }
             EXPECT_EQ(CompletionResult(reports), 3);
-            // What was read before the gap is kept; nothing after it.
-            const qint64 kept = (file.size() - 44) / CDFrameBytes;
-            EXPECT_GE(start + kept, c.MissingFrom - 10);
-            EXPECT_LE(start + kept, c.MissingFrom);
-            EXPECT_EQ(FirstDifference(file.mid(44), album.Sectors(start, kept)), "");
+            // A track cut short never stands under its name.
+            EXPECT_TRUE(file.isEmpty()) << "track " << t;
         }
-        int result = 0;
+        int result = 1;
+        // Every sector before the gap reads as it is; the first of the gap fails.
+        const qint64 start = album.Index1[size_t(c.Track) - 1];
+        QByteArray readable;
+        for (qint64 at = start; at < c.MissingFrom && result == 1; at += 10)
+            readable += ReadSectors(drive, at, std::min<qint64>(10, c.MissingFrom - at), &result);
+        EXPECT_EQ(result, 1);
+        EXPECT_EQ(FirstDifference(readable, album.Sectors(start, c.MissingFrom - start)), "");
         ReadSectors(drive, c.MissingFrom - 10, 10, &result);
         EXPECT_EQ(result, 1);
         ReadSectors(drive, c.MissingFrom, 1, &result);
