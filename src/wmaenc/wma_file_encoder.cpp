@@ -360,6 +360,11 @@ private:
             if (!S_ISREG(facts.st_mode))
                 Fail("the output is not a plain file");
         }
+        // What a link leads to may lie anywhere: never written through, also
+        // when it leads nowhere.
+        struct stat entry {};
+        if (lstat(path, &entry) == 0 && S_ISLNK(entry.st_mode))
+            Fail("the output is a link");
 
         AVFormatContext* output = nullptr;
         const AVOutputFormat* asf = av_guess_format("asf", nullptr, nullptr);
@@ -377,7 +382,8 @@ private:
             av_dict_set(&output->metadata, "comment", Arguments.Description.c_str(), 0);
         av_opt_set_int(output->priv_data, "packet_size", PacketSize(S.Encoder->block_align), 0);
 
-        S.OutputFile.Fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        // O_NOFOLLOW also refuses a link that took the name since the check.
+        S.OutputFile.Fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
         if (S.OutputFile.Fd < 0)
             Fail("cannot create the output file: " + std::string(std::strerror(errno)));
         S.OutputCreated = true;

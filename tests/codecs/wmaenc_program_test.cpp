@@ -194,6 +194,19 @@ TEST(WmaEncProgram, NeverOverwritesItsInputOrSomethingThatIsNotAFile)
     }
     EXPECT_TRUE(QFileInfo(home.File("folder.wma")).isDir());
     EXPECT_TRUE(QFileInfo::exists(home.File("pipe.wma")));
+
+    // A link to a file of the user, and one that leads nowhere.
+    home.Write("victim.txt", "the user's");
+    ASSERT_TRUE(QFile::link(home.File("victim.txt"), home.File("victim.wma")));
+    ASSERT_TRUE(QFile::link(home.File("nowhere.txt"), home.File("dangling.wma")));
+    for (const char* name : {"victim.wma", "dangling.wma"}) {
+        const TEncoderRun run = RunEncoder(Setting(wav, home.File(name)));
+        EXPECT_EQ(run.ExitCode, 1);
+        EXPECT_EQ(ErrorLines(run), QStringList{"ERROR: the output is a link"});
+        EXPECT_TRUE(QFileInfo(home.File(name)).isSymLink());
+    }
+    EXPECT_EQ(home.Read("victim.txt"), "the user's");
+    EXPECT_FALSE(QFileInfo::exists(home.File("nowhere.txt")));
 }
 
 TEST(WmaEncProgram, AFullDiskIsAnErrorAndLeavesNoFile)
