@@ -280,7 +280,8 @@ TEST_F(WaveOutTest, StartErrorsGoToThreadExceptionAndLeaveFilesAlone)
     {
         TFileSizeLimit limit(20);
         out.SetFileName(Path("full.wav"));
-        EXPECT_EQ(StartError(out, tone), "Cannot write to the file \"" + Path("full.wav") + "\": File too large");
+        EXPECT_EQ(StartError(out, tone),
+                  "Cannot write to the file \"" + Path("full.wav") + "\": File too large");
     }
     EXPECT_FALSE(QFile::exists(Path("full.wav")));
     EXPECT_FALSE(tone.Busy());
