@@ -161,19 +161,29 @@ void TCDRipThread::ReadTrack(const QString& path, qint64 start, qint64 count)
         if (failure != TChunkResult::Done || StopRequested)
             break;
     }
+    // A stopped track gets a header with the length read, so it is a valid
+    // shorter WAV; an unreadable one keeps a header of length 0, so no player
+    // takes it for whole.
+    const bool partial = StopRequested || failure == TChunkResult::ReadFailed;
+    const qint64 headerLength = failure == TChunkResult::Done ? -1 : 0;
     const bool written =
-        failure == TChunkResult::Done && FlushOutput(true) && OutputStream.seek(0) &&
-        WriteFully(OutputStream, CDWavHeader(OutputStream.size() - HeaderBytes).constData(), HeaderBytes);
+        failure != TChunkResult::WriteFailed && FlushOutput(true) && OutputStream.seek(0) &&
+        WriteFully(
+            OutputStream,
+            CDWavHeader(headerLength < 0 ? OutputStream.size() - HeaderBytes : headerLength).constData(),
+            HeaderBytes);
     const QString writeError = OutputStream.errorString();
     OutputStream.close();
-    // A stopped or failed track is discarded with its temporary file: nothing
-    // half-read ever stands under the track's name.
-    if (StopRequested) {
-        Relay->Wake();
-        return;
-    }
-    if (failure == TChunkResult::ReadFailed) {
-        PostCompletion(3);
+    if (partial) {
+        // What was read stays: a scratched disc may not give it again, and a
+        // later run tells it from a whole track by its size. It never takes the
+        // place of a file that is already there.
+        if (written)
+            track.Commit(TPendingFile::TReplace::Never);
+        if (StopRequested)
+            Relay->Wake();
+        else
+            PostCompletion(3);
         return;
     }
     if (!written) {

@@ -512,17 +512,15 @@ TEST(AlbumImage, SectorsAFileDoesNotHoldFailAndTheRestRead)
                 continue;
             }
             EXPECT_EQ(CompletionResult(reports), 3);
-            // A track cut short never stands under its name.
-            EXPECT_TRUE(file.isEmpty()) << "track " << t;
+            // What was read before the gap is kept, behind a header of length 0.
+            const qint64 start = album.Index1[size_t(t) - 1];
+            const qint64 kept = (file.size() - 44) / CDFrameBytes;
+            EXPECT_EQ(file.left(44), CDWavHeader(0));
+            EXPECT_GE(start + kept, c.MissingFrom - 10);
+            EXPECT_LE(start + kept, c.MissingFrom);
+            EXPECT_EQ(FirstDifference(file.mid(44), album.Sectors(start, kept)), "");
         }
-        int result = 1;
-        // Every sector before the gap reads as it is; the first of the gap fails.
-        const qint64 start = album.Index1[size_t(c.Track) - 1];
-        QByteArray readable;
-        for (qint64 at = start; at < c.MissingFrom && result == 1; at += 10)
-            readable += ReadSectors(drive, at, std::min<qint64>(10, c.MissingFrom - at), &result);
-        EXPECT_EQ(result, 1);
-        EXPECT_EQ(FirstDifference(readable, album.Sectors(start, c.MissingFrom - start)), "");
+        int result = 0;
         ReadSectors(drive, c.MissingFrom - 10, 10, &result);
         EXPECT_EQ(result, 1);
         ReadSectors(drive, c.MissingFrom, 1, &result);

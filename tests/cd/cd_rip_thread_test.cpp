@@ -174,33 +174,45 @@ TEST(CdRipThread, RipTimeLimitsTheFramesRead)
     EXPECT_EQ(ReadAll(OutputFile("empty.wav")), CDWavHeader(0));
 }
 
-TEST(CdRipThread, StopLeavesNothingUnderTheTracksNameAndNoCompletion)
+// What a stopped or unreadable track read stays as a file (a scratched disc may
+// not give it again), but never in place of a file already there.
+TEST(CdRipThread, StoppedAndUnreadableTracksKeepWhatWasReadWhereTheNameIsFree)
 {
-    TCdTest test;
-    test.UseImage("disc.cue", Tracks({300}));
-    const CDHandle drive = test.Open();
-    ASSERT_NE(drive, 0u);
-    test.Home.Write("Output/stopped.wav", "an older take");
-    AppSettings().Normalize = true;
-    // A stop that is already asked for when the first read returns ends the track there.
-    const auto reports = Rip(drive, 1, "stopped", [](TCDRipThread& thread) { thread.StopRequested = true; });
-    EXPECT_EQ(PercentsOf(reports), (std::vector<int>{3}));
-    // A shorter track would look complete; the file it would replace stays.
-    EXPECT_EQ(ReadAll(OutputFile("stopped.wav")), "an older take");
-    EXPECT_EQ(OutputListing(), QStringList{"stopped.wav"});
-}
-
-TEST(CdRipThread, ReadFailuresLeaveNothingUnderTheTracksName)
-{
-    {
+    for (const bool taken : {false, true}) {
+        SCOPED_TRACE(taken ? "name taken" : "name free");
         TCdTest test;
         test.UseImage("disc.cue", Tracks({100, 100}));
         qputenv("VELBROOK_UNREADABLE_SECTORS", "115");
         const CDHandle drive = test.Open();
         ASSERT_NE(drive, 0u);
-        const auto reports = Rip(drive, 2, "broken");
-        EXPECT_EQ(PercentsOf(reports), (std::vector<int>{10, 20, 1000}));
-        EXPECT_EQ(reports.back().Info.Result, 3);
+        if (taken) {
+            test.Home.Write("Output/stopped.wav", "an older take");
+            test.Home.Write("Output/broken.wav", "an older take");
+        }
+        AppSettings().Normalize = true;
+        // A stop that is already asked for when the first read returns ends the track there.
+        const auto stopped =
+            Rip(drive, 1, "stopped", [](TCDRipThread& thread) { thread.StopRequested = true; });
+        EXPECT_EQ(PercentsOf(stopped), (std::vector<int>{10}));
+        const auto broken = Rip(drive, 2, "broken");
+        EXPECT_EQ(PercentsOf(broken), (std::vector<int>{10, 20, 1000}));
+        EXPECT_EQ(broken.back().Info.Result, 3);
+        EXPECT_EQ(OutputListing(), (QStringList{"broken.wav", "stopped.wav"}));
+        const QByteArray wav = ReadAll(OutputFile("stopped.wav"));
+        const QByteArray bad = ReadAll(OutputFile("broken.wav"));
+        if (taken) {
+            EXPECT_EQ(wav, "an older take");
+            EXPECT_EQ(bad, "an older take");
+            continue;
+        }
+        // A stopped track is a valid shorter WAV, not scaled.
+        ASSERT_EQ(wav.size(), 44 + 10 * CDFrameBytes);
+        EXPECT_EQ(wav.left(44), CDWavHeader(10 * CDFrameBytes));
+        EXPECT_TRUE(wav.mid(44) == DataSlice(test.Home.File("disc.bin"), 0, 10));
+        // An unreadable one keeps the chunk read before the bad sector behind an empty header.
+        ASSERT_EQ(bad.size(), 44 + 10 * CDFrameBytes);
+        EXPECT_EQ(bad.left(44), CDWavHeader(0));
+        EXPECT_TRUE(bad.mid(44) == DataSlice(test.Home.File("disc.bin"), 100, 10));
     }
     {
         TCdTest test;
@@ -211,7 +223,9 @@ TEST(CdRipThread, ReadFailuresLeaveNothingUnderTheTracksName)
         ASSERT_EQ(::truncate(QFile::encodeName(test.Home.File("disc.bin")).constData(), 150 * CDFrameBytes),
                   0);
         EXPECT_EQ(CompletionResult(Rip(drive, 2, "shrunk")), 3);
-        EXPECT_EQ(OutputListing(), QStringList{});
+        const QByteArray wav = ReadAll(OutputFile("shrunk.wav"));
+        EXPECT_EQ(wav.size(), 44 + 50 * CDFrameBytes);
+        EXPECT_EQ(Le32(wav, 40), 0u);
     }
 }
 
