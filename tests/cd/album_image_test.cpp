@@ -342,6 +342,7 @@ TEST(AlbumImage, LayoutsOfRealRipsReadLikeTheBin)
             EXPECT_EQ(result, 0);
             EXPECT_EQ(GetAspiLibError(), CDERR_OUT_OF_RANGE);
             EXPECT_EQ(CloseCDHandle(handle), 1);
+            EXPECT_EQ(CloseCDHandle(reference), 1);
         }
     }
 }
