@@ -635,11 +635,48 @@ QString FindFile(const QDir& folder, const QString& named)
     return bare.isEmpty() ? QString() : folder.absoluteFilePath(bare);
 }
 
+// Rips are often compressed after their sheet was written: the sheet still
+// names "album.wav" while only "album.flac" is left. A sound file with the same
+// name and another sound file's extension stands in for it, first in the
+// named file's folder, then beside the sheet; lossless formats first.
+QString FindCompressedFile(const QDir& folder, const QString& named)
+{
+    static const QStringList extensions = {
+        QStringLiteral("flac"), QStringLiteral("wv"),   QStringLiteral("ape"), QStringLiteral("tta"),
+        QStringLiteral("wav"),  QStringLiteral("aiff"), QStringLiteral("aif")};
+    QString slashed = named;
+    slashed.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    const QFileInfo written(slashed);
+    QStringList folders;
+    const QString namedFolder =
+        written.path() == QLatin1String(".") ? QString() : PathIgnoringCase(folder, written.path());
+    if (!namedFolder.isEmpty())
+        folders.append(namedFolder);
+    folders.append(folder.absolutePath());
+    for (const QString& path : folders) {
+        const QDir dir(path);
+        const QStringList entries = dir.entryList(QDir::Files | QDir::Hidden | QDir::System);
+        for (const QString& extension : extensions) {
+            for (const QString& entry : entries) {
+                const QFileInfo candidate(entry);
+                if (candidate.suffix().compare(extension, Qt::CaseInsensitive) == 0 &&
+                    candidate.completeBaseName().compare(written.completeBaseName(), Qt::CaseInsensitive) ==
+                        0 &&
+                    candidate.fileName().compare(written.fileName(), Qt::CaseInsensitive) != 0)
+                    return dir.absoluteFilePath(entry);
+            }
+        }
+    }
+    return {};
+}
+
 // Finds a file the description names and measures what it holds; a sentence
 // for the user when it cannot serve.
 QString MeasureFile(const QDir& folder, TImageFile* file)
 {
-    const QString found = file->Name.isEmpty() ? QString() : FindFile(folder, file->Name);
+    QString found = file->Name.isEmpty() ? QString() : FindFile(folder, file->Name);
+    if (found.isEmpty() && file->Kind == TImageFileKind::Audio && !file->Name.isEmpty())
+        found = FindCompressedFile(folder, file->Name);
     if (found.isEmpty())
         return QStringLiteral("the file %1 (line %2) does not exist").arg(file->Name).arg(file->Line);
     const QFileInfo data(found);

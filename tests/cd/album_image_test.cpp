@@ -273,6 +273,8 @@ const std::vector<TLayout>& Layouts()
                                 "-frames:v", "1", a.Test.Home.File("cover.png")});
              return OneFile(a, "cover.flac", "WAVE", {"--picture=" + a.Test.Home.File("cover.png")});
          }},
+        {"a sheet still naming the WAV its FLAC was made from", false,
+         [](TAlbum& a) { return OneFile(a, "CD1/Album.flac").replace("CD1/Album.flac", "cd1\\album.wav"); }},
         {"one big-endian raw file", false, [](TAlbum& a) { return OneFile(a, "album.be", "MOTOROLA"); }},
         {"a WAV per track, gaps appended", false,
          [](TAlbum& a) {
