@@ -445,7 +445,7 @@ TEST(AlbumImage, WhatIsNotCdAudioIsNoDriveAndSaysWhy)
          File("hires.flac") + Track(1) + Index(1, 0),
          {"hires.flac", "24 bits", "only CD audio"}},
         {"dvd.cue", File("dvd.flac") + Track(1) + Index(1, 0), {"dvd.flac", "48000 Hz", "only CD audio"}},
-        {"mono.cue", File("mono.wav") + Track(1) + Index(1, 0), {"mono.wav", "1 channels"}},
+        {"mono.cue", File("mono.wav") + Track(1) + Index(1, 0), {"mono.wav", "1 channel;"}},
         {"lossy.cue", File("lossy.mp3", "MP3") + Track(1) + Index(1, 0), {"lossy.mp3", "floating-point"}},
         {"text.cue", File("disc.cue") + Track(1) + Index(1, 0), {"disc.cue", "sound"}},
         {"hundred.cue", hundred, {"at most 99 tracks"}},
