@@ -388,6 +388,8 @@ std::optional<int> CheckedImages(TTerminal& terminal)
             Say(terminal, QStringLiteral("the disc image cannot be used: %1").arg(problem));
             return ExitUsage;
         }
+        if (const QString note = CDImageNote(image); !note.isEmpty())
+            Say(terminal, note);
     }
     return std::nullopt;
 }
@@ -791,6 +793,8 @@ int RunCommandLine(const TCommandLineOptions& options, TTerminal& terminal)
     // A closed pipe on standard output must not end the job half way.
     std::signal(SIGPIPE, SIG_IGN);
     LoadSettings();
+    for (const QString& problem : SettingsFileProblems())
+        Say(terminal, problem);
     // A first run leaves the defaults in options.ini, the file --help names as
     // the place of the settings, so there is one to edit. The job does not need
     // it: a folder that cannot be written to only leaves the user without it.

@@ -6,6 +6,7 @@
 #include "cd/cd_drive.h"
 
 #include <QMainWindow>
+#include <QStringList>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -106,11 +107,14 @@ private:
     void EjectDisc();
     void CloseTray();
     void OpenOutputFolder();
+    void OptionSet();
+    void SwitchDrive(int position);
     void VolumeControl();
     void QueryCDDB();
     // Shows what a lookup found in the list and keeps it for the disc.
     void ApplyLookup(const TCddbLookupResult& result, int firstTrack);
     void ChooseLanguage(QAction* item);
+    void ShowOggPlayer();
     void ShowHelp();
     void ShowAbout();
     void MediaArrived();
@@ -132,6 +136,9 @@ private:
     TStatusText CurrentStatus;
     bool Shown = false;
     bool HintShown = false;
+    // Settings or cache files that are not regular files, told once the window
+    // is first active, before the drive hint.
+    QStringList SettingsProblems;
     bool ShutDownDone = false;
     bool StartupTraced = false;
 };

@@ -1,7 +1,9 @@
 #include "cd_test_support.h"
 
+#include "cd/cd_rip_thread.h"
 #include "core/settings.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -89,4 +91,35 @@ bool TReportCollector::event(QEvent* e)
         return true;
     }
     return QObject::event(e);
+}
+
+std::vector<TReport> Rip(CDHandle drive, int track, const QString& baseName,
+                         const std::function<void(TCDRipThread&)>& beforeStart)
+{
+    TReportCollector receiver;
+    {
+        TCDRipThread thread(track, baseName);
+        thread.Drive = drive;
+        thread.NotifyWindow = &receiver;
+        if (beforeStart)
+            beforeStart(thread);
+        thread.Resume();
+        thread.wait();
+    }
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return receiver.Reports;
+}
+
+int CompletionResult(const std::vector<TReport>& reports)
+{
+    int found = -1;
+    int count = 0;
+    for (const TReport& report : reports) {
+        if (report.Type == WM_PROCESSINFO && report.Info.Percent == 1000) {
+            found = report.Info.Result;
+            ++count;
+        }
+    }
+    return count == 1 ? found : -100 - count;
 }

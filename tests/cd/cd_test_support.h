@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <ostream>
 #include <vector>
 
@@ -57,3 +58,13 @@ inline void PrintTo(const QString& text, std::ostream* out)
 {
     *out << '"' << text.toStdString() << '"';
 }
+
+class TCDRipThread;
+
+// Runs one track to its end and delivers its reports.
+std::vector<TReport> Rip(CDHandle drive, int track, const QString& baseName,
+                         const std::function<void(TCDRipThread&)>& beforeStart = {});
+
+// The Result of the one completion report, or -100 - the number of
+// completions when there is not exactly one.
+int CompletionResult(const std::vector<TReport>& reports);
