@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QEvent>
 #include <QFileInfo>
+#include <QLayout>
 #include <QLineEdit>
 
 #include <optional>
@@ -108,10 +109,28 @@ void TfrmResample::showEvent(QShowEvent* event)
         ShowInputFormat();
         ShowFileName(ui->lOutputFileName, OutputPath);
     }
-    // A fixed border at the size the texts of the language need, at least
-    // the window's own.
-    setFixedSize(QSize(491, 230).expandedTo(minimumSizeHint()));
+    FitSize();
     QDialog::showEvent(event);
+}
+
+bool TfrmResample::event(QEvent* event)
+{
+    const bool handled = QDialog::event(event);
+    // Texts that grow later (a language, a label) widen the window again.
+    if (event->type() == QEvent::LayoutRequest)
+        FitSize();
+    return handled;
+}
+
+void TfrmResample::FitSize()
+{
+    // A fixed border at the size the texts of the language need, at least
+    // the window's own. The layout is brought up to date first, or it raises
+    // the minimum above the maximum once it catches up.
+    layout()->activate();
+    const QSize size = QSize(491, 230).expandedTo(layout()->totalMinimumSize());
+    if (minimumSize() != size || maximumSize() != size)
+        setFixedSize(size);
 }
 
 bool TfrmResample::eventFilter(QObject* watched, QEvent* event)
@@ -166,6 +185,11 @@ void TfrmResample::bOutputFileClick()
         path += QStringLiteral(".wav");
     path = QFileInfo(path).absoluteFilePath();
     LastFolder() = QFileInfo(path).absolutePath();
+    // Said now, before the question whether to replace it.
+    if (IsInput(path)) {
+        Prompter.Information(QDir::toNativeSeparators(path) + Translate(RES_Resample_Same));
+        return;
+    }
     if (QFileInfo::exists(path) &&
         Prompter.AskYesNo(QDir::toNativeSeparators(path) + Translate(RES_File_Exist), TPrompter::TAnswer::No,
                           TPrompter::TIcon::Question) != TPrompter::TAnswer::Yes)
@@ -194,7 +218,7 @@ void TfrmResample::bConvertClick()
     }
     // Writing the output would destroy the input before it is read; also
     // when one name is a link to the other.
-    if (InputPath == OutputPath || TWavConvertChain::SameFile(InputPath, OutputPath)) {
+    if (IsInput(OutputPath)) {
         Prompter.Information(QDir::toNativeSeparators(OutputPath) + Translate(RES_Resample_Same));
         return;
     }
@@ -251,6 +275,11 @@ void TfrmResample::SetConverting(bool converting)
     ui->bConvert->setEnabled(!converting);
     ui->bInputFile->setEnabled(!converting);
     ui->bOutputFile->setEnabled(!converting);
+}
+
+bool TfrmResample::IsInput(const QString& path) const
+{
+    return !InputPath.isEmpty() && (path == InputPath || TWavConvertChain::SameFile(InputPath, path));
 }
 
 QString TfrmResample::StartFolder() const

@@ -40,6 +40,7 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    bool event(QEvent* event) override;
 
 public slots:
     // Close, Escape and the title bar: a conversion going on is stopped and
@@ -53,9 +54,12 @@ private:
     void WaveOut1Progress(int percent);
     void WaveOut1Done(bool complete, const QString& error);
 
+    void FitSize();
     void ShowInputFormat();
     void ShowFileName(QLabel* label, const QString& path);
     void SetConverting(bool converting);
+    // Whether path names the chosen input, also through a link.
+    bool IsInput(const QString& path) const;
     QString StartFolder() const;
 
     std::unique_ptr<Ui::frmResample> ui;
@@ -65,7 +69,6 @@ private:
     QString OutputPath;
     // The format of the last valid input, which the labels show.
     struct TInputFormat {
-        QString Path;
         int Channels = 0;
         int SampleRate = 0;
         int BitsPerSample = 0;

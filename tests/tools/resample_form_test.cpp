@@ -241,55 +241,73 @@ TEST_F(ResampleFormTest, RefusesWhatCannotBeConvertedWithAMessageAndWritesNothin
     ASSERT_EQ(
         ::symlink(QFile::encodeName(input).constData(), QFile::encodeName(Home.File("link.wav")).constData()),
         0);
+    const QString link = Home.File("link.wav");
+    const QString same = " is the file being converted. Please choose another output file.";
+    const QString out = Home.File("out.wav");
     struct TCase {
         const char* What;
-        QString Output; // empty: no output chosen
+        QString Output;   // empty: no output chosen
+        bool OutputFirst; // the output is chosen before the input
         const char* Rate;
         int Bits;
         bool Adpcm;
-        QString Message;
+        QString Message; // the first the user sees
     };
     const TCase cases[] = {
         {"no output",
          {},
+         false,
          "22050",
          16,
          false,
          "Please choose the WAV file to convert and the file to save it as."},
-        {"not a number", Home.File("out.wav"), "abc", 16, false, "'abc' is not a valid integer value"},
-        {"no rate", Home.File("out.wav"), "", 16, false, "'' is not a valid integer value"},
-        {"rate too low", Home.File("out.wav"), "500", 16, false,
+        {"not a number", out, false, "abc", 16, false, "'abc' is not a valid integer value"},
+        {"no rate", out, false, "", 16, false, "'' is not a valid integer value"},
+        {"rate too low", out, false, "500", 16, false,
          "500 is not a sample rate that can be written. Please enter 1000 to 384000 Hz."},
-        {"the input", input, "22050", 16, false,
-         input + " is the file being converted. Please choose another output file."},
-        {"a link to the input", Home.File("link.wav"), "22050", 16, false,
-         Home.File("link.wav") + " is the file being converted. Please choose another output file."},
-        {"8-bit ADPCM", Home.File("out.wav"), "22050", 8, true,
+        {"the input, chosen as output", input, false, "22050", 16, false, input + same},
+        {"the input, chosen as output before it", input, true, "22050", 16, false, input + same},
+        {"a link to the input", link, false, "22050", 16, false, link + same},
+        {"a link to the input, chosen before it", link, true, "22050", 16, false, link + same},
+        {"8-bit ADPCM", out, false, "22050", 8, true,
          "Error while saving sound file!\nCannot encode 8 bit sound into ADPCM."},
-        {"no such folder", Home.File("missing/out.wav"), "22050", 16, false,
+        {"no such folder", Home.File("missing/out.wav"), false, "22050", 16, false,
          "Error while saving sound file!\nCannot write into " + Home.File("missing") +
              ": No such file or directory"},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.What);
         TfrmResample form(nullptr, Prompter);
-        Prompter.QueueFiles({input});
-        form.findChild<QPushButton*>("bInputFile")->click();
+        const auto chooseInput = [&] {
+            Prompter.QueueFiles({input});
+            form.findChild<QPushButton*>("bInputFile")->click();
+        };
+        if (!c.OutputFirst)
+            chooseInput();
         if (!c.Output.isEmpty()) {
-            // Choosing an existing file asks first.
-            if (QFileInfo::exists(c.Output))
+            // Choosing an existing file asks first, unless it is refused.
+            if (QFileInfo::exists(c.Output) && c.OutputFirst)
                 Prompter.QueueAnswer(TPrompter::TAnswer::Yes);
             Prompter.QueuePath(c.Output);
             form.findChild<QPushButton*>("bOutputFile")->click();
         }
+        if (c.OutputFirst)
+            chooseInput();
+        const qsizetype seen = Prompter.Messages().size();
         form.findChild<QComboBox*>("cbBitSamples")->setEditText(c.Rate);
         form.findChild<QSpinBox*>("SpinEdit3")->setValue(c.Bits);
         form.findChild<QComboBox*>("ComboBox1")->setCurrentIndex(c.Adpcm ? 1 : 0);
         form.findChild<QPushButton*>("bConvert")->click();
         EXPECT_FALSE(form.Chain().Running());
         EXPECT_TRUE(form.findChild<QPushButton*>("bConvert")->isEnabled());
-        ASSERT_FALSE(Prompter.Messages().isEmpty());
-        EXPECT_EQ(Prompter.Messages().back(), c.Message);
+        // A refused output choice is said at once and not kept.
+        const bool refusedAtChoice = !c.OutputFirst && (c.Output == input || c.Output == link);
+        const qsizetype first = refusedAtChoice ? seen - 1 : seen;
+        ASSERT_GT(Prompter.Messages().size(), first);
+        EXPECT_EQ(Prompter.Messages()[first], c.Message);
+        if (refusedAtChoice) {
+            EXPECT_EQ(form.OutputFile(), "");
+        }
         EXPECT_EQ(ReadFile(input), original);
         EXPECT_EQ(Files(), QStringList({"in.wav", "link.wav"}));
     }
