@@ -286,5 +286,9 @@ QString TfrmResample::StartFolder() const
 {
     if (!LastFolder().isEmpty() && QFileInfo(LastFolder()).isDir())
         return LastFolder();
-    return AppSettings().OutputFolder;
+    // A folder that is not there would open the dialog on its parent with
+    // its name typed in as the file's.
+    if (QFileInfo(AppSettings().OutputFolder).isDir())
+        return AppSettings().OutputFolder;
+    return QDir::homePath();
 }
