@@ -112,21 +112,19 @@ QString TWavConvertChain::Convert(const QString& input, const QString& output, c
             .arg(QDir::toNativeSeparators(input));
     if (QFileInfo(output).isDir())
         return QStringLiteral("%1 is a folder.").arg(QDir::toNativeSeparators(output));
-
-    TFileError refused = CheckReplaceable(output);
-    if (!refused && !ReplaceExisting && EntryExists(output))
-        refused = TFileError(EEXIST);
-    if (refused)
+    // Said now rather than after a conversion that cannot be put in place.
+    if (const TFileError refused = CheckReplaceable(output))
         return QStringLiteral("Cannot write %1: %2").arg(QDir::toNativeSeparators(output), refused.Text());
-    // Made with the usual permissions (those the umask leaves), which the
-    // output has when it takes its place.
-    const TFileError error = Temporary.Begin(output);
-    if (error)
+
+    if (!ReplaceExisting && EntryExists(output))
+        return QStringLiteral("Cannot write %1: %2")
+            .arg(QDir::toNativeSeparators(output), TFileError(EEXIST).Text());
+    if (const TFileError error = Pending.Begin(output))
         return QStringLiteral("Cannot write into %1: %2")
             .arg(QDir::toNativeSeparators(QFileInfo(output).absolutePath()), error.Text());
 
     Build(format);
-    WaveOut1.SetFileName(Temporary.PendingPath());
+    WaveOut1.SetFileName(Pending.PendingPath());
     Output = output;
     IsRunning = true;
     try {
@@ -135,7 +133,7 @@ QString TWavConvertChain::Convert(const QString& input, const QString& output, c
         WaveOut1.Run();
     } catch (const EACSException& error) {
         IsRunning = false;
-        DiscardTemporary();
+        Pending.Discard();
         return error.Message();
     }
     return {};
@@ -153,7 +151,7 @@ void TWavConvertChain::Stop()
     }
     // Reports of the run still on their way are of no use any more.
     QCoreApplication::removePostedEvents(this, WM_PROCESSINFO);
-    DiscardTemporary();
+    Pending.Discard();
 }
 
 bool TWavConvertChain::SameFile(const QString& first, const QString& second)
@@ -178,12 +176,12 @@ bool TWavConvertChain::event(QEvent* e)
         return true;
     }
     if (info->Result == RunFailed) {
-        EndRun(false, info->ElapsedText);
+        EndRun(false, InOutputsName(info->ElapsedText));
         return true;
     }
     // The run has closed its file; it takes the output's place in one step.
     const TFileError placed =
-        Temporary.Commit(ReplaceExisting ? TPendingFile::TReplace::Allowed : TPendingFile::TReplace::Never);
+        Pending.Commit(ReplaceExisting ? TPendingFile::TReplace::Allowed : TPendingFile::TReplace::Never);
     if (placed) {
         EndRun(false,
                QStringLiteral("Cannot write %1: %2").arg(QDir::toNativeSeparators(Output), placed.Text()));
@@ -196,11 +194,15 @@ bool TWavConvertChain::event(QEvent* e)
 void TWavConvertChain::EndRun(bool complete, const QString& error)
 {
     IsRunning = false;
-    DiscardTemporary();
+    Pending.Discard();
     emit Finished(complete, error);
 }
 
-void TWavConvertChain::DiscardTemporary()
+QString TWavConvertChain::InOutputsName(const QString& error) const
 {
-    Temporary.Discard();
+    const QString temporary = Pending.PendingPath();
+    if (temporary.isEmpty())
+        return error;
+    QString text = error;
+    return text.replace(temporary, Output);
 }
