@@ -297,8 +297,14 @@ bool TCDRipThread::ApplyGain(TPendingFile& track, const QString& path, int norma
     char block[GainBlockBytes];
     for (;;) {
         // A long track's gain pass must not hold up a stop.
-        if (StopRequested)
+        if (StopRequested) {
+            // Stopped like a track being read: what was read stays, unscaled.
+            input.close();
+            output.close();
+            scaled.Discard();
+            track.Commit(TPendingFile::TReplace::Never);
             return false;
+        }
         PostProgress(size > 0 ? processed * 100 / size : 100, startTime);
         const qint64 read = input.read(block, GainBlockBytes);
         if (read < 0)

@@ -3,6 +3,7 @@
 // what the drive library serves is compared with that BIN and with what
 // cd-paranoia reads from it.
 #include "cd/cd_drive.h"
+#include "cd/cd_rip_thread.h"
 #include "cd/cdio_text.h"
 #include "cd/image_writer.h"
 #include "cd_test_support.h"

@@ -443,7 +443,11 @@ TEST(CdRipThread, StopDuringTheGainPassEndsItAtOnce)
     // No completion, and the pass ended long before its end.
     EXPECT_TRUE(std::find(gainPercents.begin(), gainPercents.end(), 1000) == gainPercents.end());
     EXPECT_TRUE(gainPercents.empty() || gainPercents.back() < 90);
-    EXPECT_EQ(OutputListing(), QStringList{});
+    // The track read whole stays, unscaled; no half-scaled copy is left.
+    EXPECT_EQ(OutputListing(), QStringList{"long.wav"});
+    const QByteArray wav = ReadAll(OutputFile("long.wav"));
+    EXPECT_EQ(wav.left(44), CDWavHeader(wav.size() - 44));
+    EXPECT_TRUE(wav.mid(44) == DataSlice(test.Home.File("disc.bin"), 0, (wav.size() - 44) / CDFrameBytes));
 }
 
 TEST(CdRipThread, ZeroLengthTrackIsAnEmptyWav)
