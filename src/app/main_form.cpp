@@ -5,8 +5,8 @@
 #include "app/edit_track_name.h"
 #include "app/media_watcher.h"
 #include "app/no_device_hint.h"
-#include "app/query_cddb_form.h"
 #include "app/option_set_form.h"
+#include "app/query_cddb_form.h"
 #include "app/volume_control.h"
 #include "audio/acs_exception.h"
 #include "codecs/mp3_encode_process.h"
@@ -21,6 +21,7 @@
 #include "core/widget_prompter.h"
 #include "jobs/rip_form.h"
 #include "tools/ogg_player.h"
+#include "tools/resample_form.h"
 #include "ui_main_form.h"
 
 #include <QActionGroup>
@@ -158,9 +159,10 @@ TMainForm::TMainForm(TPrompter* prompter, QWidget* parent)
     connect(ui->miOggPlayer, &QAction::triggered, this, &TMainForm::ShowOggPlayer);
     connect(ui->miHelp, &QAction::triggered, this, &TMainForm::ShowHelp);
     connect(ui->miAbout, &QAction::triggered, this, &TMainForm::ShowAbout);
+    connect(ui->miWavToWav, &QAction::triggered, this, &TMainForm::ShowResample);
     // The windows of these commands are still to come.
-    for (QAction* later : {ui->miWavToWav, ui->ActionRecord, ui->aID3Edit, ui->aPlay,
-                           ui->aPause, ui->aStop, ui->miRealPlayer, ui->miWindowsMediaPlayer})
+    for (QAction* later : {ui->ActionRecord, ui->aID3Edit, ui->aPlay, ui->aPause, ui->aStop, ui->miRealPlayer,
+                           ui->miWindowsMediaPlayer})
         connect(later, &QAction::triggered, this, [this, later] { ShowNotAvailable(later); });
     // One language at a time, shown as a choice; none is ticked before the first showing.
     auto* languages = new QActionGroup(this);
@@ -694,6 +696,12 @@ void TMainForm::ShowHelp()
         return;
     }
     QDesktopServices::openUrl(QUrl::fromLocalFile(help));
+}
+
+void TMainForm::ShowResample()
+{
+    TfrmResample resample(this, Prompter);
+    resample.exec();
 }
 
 void TMainForm::ShowAbout()

@@ -116,6 +116,7 @@ private:
     void ChooseLanguage(QAction* item);
     void ShowOggPlayer();
     void ShowHelp();
+    void ShowResample();
     void ShowAbout();
     void MediaArrived();
     void MediaRemoved();

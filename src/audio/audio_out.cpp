@@ -3,6 +3,7 @@
 #include "audio/acs_exception.h"
 #include "audio/sound_devices.h"
 #include "core/helpers.h"
+#include "core/worker_thread.h"
 
 #include <QtEndian>
 
@@ -277,6 +278,10 @@ void TAudioOut::CloseDevice()
 
 void TAudioOut::DeviceCallback(void* userdata, Uint8* stream, int length)
 {
+    // SDL made this thread with the vector registers of whichever thread opened
+    // the device, and its own mixing code may run AVX between calls: clean
+    // them each time, at the cost of one instruction.
+    ClearUpperVectorState();
     static_cast<TAudioOut*>(userdata)->Fill(stream, length);
 }
 

@@ -111,11 +111,12 @@ QString FormatText(const AVCodecParameters& parameters, int sampleFormat)
         bits = parameters.bits_per_coded_sample;
     // Lossy formats decode to floating point: say so rather than a bit count
     // the file does not have.
-    return QStringLiteral("%1, %2 Hz, %3, %4 channels")
+    const int channels = parameters.ch_layout.nb_channels;
+    return QStringLiteral("%1, %2 Hz, %3, %4")
         .arg(codec)
         .arg(parameters.sample_rate)
         .arg(floating ? QStringLiteral("floating-point samples") : QStringLiteral("%1 bits").arg(bits))
-        .arg(parameters.ch_layout.nb_channels);
+        .arg(channels == 1 ? QStringLiteral("1 channel") : QStringLiteral("%1 channels").arg(channels));
 }
 
 // Opens the file and its decoder; Problem says why when it cannot serve as CD

@@ -2,6 +2,7 @@
 
 #include "cd/album_reader.h"
 #include "cd/cd_drive.h"
+#include "core/helpers.h"
 
 #include <QDir>
 #include <QFile>
@@ -100,13 +101,6 @@ std::optional<std::pair<QByteArray, QByteArray>> SplitFileName(const QByteArray&
     return std::make_pair(text.left(blank), text.mid(blank + 1).trimmed());
 }
 
-// The bytes 0x80 to 0x9F of code page 1252; the others are those of Latin-1.
-constexpr char16_t Cp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
-};
-
 // Sheets come from Windows programs in UTF-8 or in code page 1252; a text that
 // is not valid UTF-8 is the latter.
 QByteArray SheetAsUtf8(const QByteArray& text)
@@ -117,13 +111,7 @@ QByteArray SheetAsUtf8(const QByteArray& text)
     [[maybe_unused]] const QString decoded = utf8(text);
     if (!utf8.hasError())
         return text;
-    QString converted;
-    converted.reserve(text.size());
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        converted += byte >= 0x80 && byte < 0xA0 ? QChar(Cp1252High[byte - 0x80]) : QChar(byte);
-    }
-    return converted.toUtf8();
+    return FromCodePage1252(text).toUtf8();
 }
 
 // The value of a text line: what stands between its first and its last double
@@ -635,11 +623,48 @@ QString FindFile(const QDir& folder, const QString& named)
     return bare.isEmpty() ? QString() : folder.absoluteFilePath(bare);
 }
 
+// Rips are often compressed after their sheet was written: the sheet still
+// names "album.wav" while only "album.flac" is left. A sound file with the same
+// name and another sound file's extension stands in for it, first in the
+// named file's folder, then beside the sheet; lossless formats first.
+QString FindCompressedFile(const QDir& folder, const QString& named)
+{
+    static const QStringList extensions = {
+        QStringLiteral("flac"), QStringLiteral("wv"),   QStringLiteral("ape"), QStringLiteral("tta"),
+        QStringLiteral("wav"),  QStringLiteral("aiff"), QStringLiteral("aif")};
+    QString slashed = named;
+    slashed.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    const QFileInfo written(slashed);
+    QStringList folders;
+    const QString namedFolder =
+        written.path() == QLatin1String(".") ? QString() : PathIgnoringCase(folder, written.path());
+    if (!namedFolder.isEmpty())
+        folders.append(namedFolder);
+    folders.append(folder.absolutePath());
+    for (const QString& path : folders) {
+        const QDir dir(path);
+        const QStringList entries = dir.entryList(QDir::Files | QDir::Hidden | QDir::System);
+        for (const QString& extension : extensions) {
+            for (const QString& entry : entries) {
+                const QFileInfo candidate(entry);
+                if (candidate.suffix().compare(extension, Qt::CaseInsensitive) == 0 &&
+                    candidate.completeBaseName().compare(written.completeBaseName(), Qt::CaseInsensitive) ==
+                        0 &&
+                    candidate.fileName().compare(written.fileName(), Qt::CaseInsensitive) != 0)
+                    return dir.absoluteFilePath(entry);
+            }
+        }
+    }
+    return {};
+}
+
 // Finds a file the description names and measures what it holds; a sentence
 // for the user when it cannot serve.
 QString MeasureFile(const QDir& folder, TImageFile* file)
 {
-    const QString found = file->Name.isEmpty() ? QString() : FindFile(folder, file->Name);
+    QString found = file->Name.isEmpty() ? QString() : FindFile(folder, file->Name);
+    if (found.isEmpty() && file->Kind == TImageFileKind::Audio && !file->Name.isEmpty())
+        found = FindCompressedFile(folder, file->Name);
     if (found.isEmpty())
         return QStringLiteral("the file %1 (line %2) does not exist").arg(file->Name).arg(file->Line);
     const QFileInfo data(found);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QString>
 #include <chrono>
 #include <cstdint>
@@ -29,6 +30,11 @@ qint64 ElapsedSeconds(TClock::time_point start, TClock::time_point now = Now());
 // characters (U+0000 to U+001F and DEL), which no file name should carry: they
 // would reach terminals and file lists raw. Everything else stays.
 QString CleanFileName(const QString& text);
+
+// Text in code page 1252, as Windows programs write it: Latin-1, except that
+// 0x80 to 0x9F are the quotes, dashes, euro sign... of that code page (the five
+// bytes it leaves undefined stay as they are).
+QString FromCodePage1252(QByteArrayView bytes);
 
 // An empty path stays empty; otherwise the platform separator is appended unless
 // the path already ends with it.

@@ -1,5 +1,7 @@
 #include "ini_file.h"
 
+#include "helpers.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -17,12 +19,13 @@ bool SameName(const QString& a, const QString& b)
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
-// Files written by older programs are often Latin-1; such a line reads as Latin-1
-// rather than with replacement characters, and the UTF-8 lines around it stay
-// UTF-8.
+// Files written by older programs on Windows are in its code page 1252 (Latin-1
+// with quotes and dashes where Latin-1 has control characters); such a line
+// reads so rather than with replacement characters, and the UTF-8 lines around
+// it stay UTF-8.
 QString DecodeLine(QByteArrayView bytes)
 {
-    return bytes.isValidUtf8() ? QString::fromUtf8(bytes) : QString::fromLatin1(bytes);
+    return bytes.isValidUtf8() ? QString::fromUtf8(bytes) : FromCodePage1252(bytes);
 }
 
 // The whole regular file at path; false for anything else. A FIFO or a device

@@ -13,9 +13,9 @@
 // written back unchanged) is saved byte for byte as it was read, with its own
 // line break, and saving replaces the file atomically.
 //
-// Each line is decoded on its own: UTF-8 when it is valid UTF-8, else Latin-1,
-// so one line of an older program's Latin-1 text does not change how the others
-// read. Lines the program writes are UTF-8.
+// Each line is decoded on its own: UTF-8 when it is valid UTF-8, else code page
+// 1252 (Latin-1 with its quotes and dashes), so one line of an older program's
+// text does not change how the others read. Lines the program writes are UTF-8.
 //
 // Not thread-safe; each user owns its own instance.
 class TIniFile final {

@@ -52,6 +52,10 @@ struct TResString {
     X(RES_ReadTocError, "Error while reading TOC information!")                                              \
     X(RES_RealOne_Window_Exist, "Please close RealOne Player firstly.Continue?")                             \
     X(RES_RecordingStr, "Recording...")                                                                      \
+    X(RES_Resample_Files, "Please choose the WAV file to convert and the file to save it as.")               \
+    X(RES_Resample_NotWav, " is not a WAV file that can be converted.")                                      \
+    X(RES_Resample_Rate, " is not a sample rate that can be written. Please enter 1000 to 384000 Hz.")       \
+    X(RES_Resample_Same, " is the file being converted. Please choose another output file.")                 \
     X(RES_Rip_Time_Error, "Please check the song length to extract.")                                        \
     X(RES_Run_Again, "Configuration finished. Please exit the software and run again!")                      \
     X(RES_SaveTag_Error, "Could not save Tag!")                                                              \

@@ -7,14 +7,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -22,32 +16,6 @@ namespace {
 // is a complete run, 1 a failed one with the error in ElapsedText.
 constexpr int DoneCode = 4000;
 constexpr int RunFailed = 1;
-
-// A new, empty file beside path with a name no other file has; empty when none
-// can be made (errorText then says why). Made with the usual permissions
-// (those the umask leaves), which the output inherits when it takes its place.
-QString MakeTemporaryBeside(const QString& path, QString* errorText)
-{
-    const QFileInfo info(path);
-    const QString stem =
-        info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".part-");
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const QString candidate =
-            stem + QString::number(QRandomGenerator::global()->generate(), 36) + QStringLiteral(".wav");
-        const int fd =
-            ::open(QFile::encodeName(candidate).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            ::close(fd);
-            return candidate;
-        }
-        if (errno != EEXIST) {
-            *errorText = QString::fromLocal8Bit(std::strerror(errno));
-            return {};
-        }
-    }
-    *errorText = QStringLiteral("no free temporary name");
-    return {};
-}
 
 } // namespace
 
@@ -144,17 +112,17 @@ QString TWavConvertChain::Convert(const QString& input, const QString& output, c
             .arg(QDir::toNativeSeparators(input));
     if (QFileInfo(output).isDir())
         return QStringLiteral("%1 is a folder.").arg(QDir::toNativeSeparators(output));
+    // Said now rather than after a conversion that cannot be put in place.
+    if (const TFileError refused = CheckReplaceable(output))
+        return QStringLiteral("Cannot write %1: %2").arg(QDir::toNativeSeparators(output), refused.Text());
 
-    QString reason;
-    const QString temporary = MakeTemporaryBeside(output, &reason);
-    if (temporary.isEmpty())
+    if (const TFileError error = Pending.Begin(output))
         return QStringLiteral("Cannot write into %1: %2")
-            .arg(QDir::toNativeSeparators(QFileInfo(output).absolutePath()), reason);
+            .arg(QDir::toNativeSeparators(QFileInfo(output).absolutePath()), error.Text());
 
     Build(format);
-    WaveOut1.SetFileName(temporary);
+    WaveOut1.SetFileName(Pending.PendingPath());
     Output = output;
-    Temporary = temporary;
     IsRunning = true;
     try {
         // A sink that cannot start reports it through its thread-exception
@@ -162,7 +130,7 @@ QString TWavConvertChain::Convert(const QString& input, const QString& output, c
         WaveOut1.Run();
     } catch (const EACSException& error) {
         IsRunning = false;
-        DiscardTemporary();
+        Pending.Discard();
         return error.Message();
     }
     return {};
@@ -180,7 +148,7 @@ void TWavConvertChain::Stop()
     }
     // Reports of the run still on their way are of no use any more.
     QCoreApplication::removePostedEvents(this, WM_PROCESSINFO);
-    DiscardTemporary();
+    Pending.Discard();
 }
 
 bool TWavConvertChain::SameFile(const QString& first, const QString& second)
@@ -205,17 +173,15 @@ bool TWavConvertChain::event(QEvent* e)
         return true;
     }
     if (info->Result == RunFailed) {
-        EndRun(false, info->ElapsedText);
+        EndRun(false, InOutputsName(info->ElapsedText));
         return true;
     }
     // The run has closed its file; it takes the output's place in one step.
-    if (std::rename(QFile::encodeName(Temporary).constData(), QFile::encodeName(Output).constData()) != 0) {
+    if (const TFileError error = Pending.Commit(TPendingFile::TReplace::Allowed)) {
         EndRun(false,
-               QStringLiteral("Cannot write %1: %2")
-                   .arg(QDir::toNativeSeparators(Output), QString::fromLocal8Bit(std::strerror(errno))));
+               QStringLiteral("Cannot write %1: %2").arg(QDir::toNativeSeparators(Output), error.Text()));
         return true;
     }
-    Temporary.clear();
     EndRun(true, {});
     return true;
 }
@@ -223,13 +189,15 @@ bool TWavConvertChain::event(QEvent* e)
 void TWavConvertChain::EndRun(bool complete, const QString& error)
 {
     IsRunning = false;
-    DiscardTemporary();
+    Pending.Discard();
     emit Finished(complete, error);
 }
 
-void TWavConvertChain::DiscardTemporary()
+QString TWavConvertChain::InOutputsName(const QString& error) const
 {
-    if (!Temporary.isEmpty())
-        QFile::remove(Temporary);
-    Temporary.clear();
+    const QString temporary = Pending.PendingPath();
+    if (temporary.isEmpty())
+        return error;
+    QString text = error;
+    return text.replace(temporary, Output);
 }

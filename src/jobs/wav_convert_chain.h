@@ -6,6 +6,7 @@
 #include "audio/wave_format.h"
 #include "audio/wave_in.h"
 #include "audio/wave_out.h"
+#include "core/safe_files.h"
 
 #include <QObject>
 #include <QString>
@@ -27,10 +28,10 @@ class QEvent;
 // The channel and rate converters take 16-bit input, hence the widening first
 // and the narrowing last.
 //
-// Convert writes a temporary file beside the output and puts it in the
-// output's place only when the run has ended complete, so a stopped or failed
-// conversion leaves no half-written file under the output's name (and an
-// existing output stays as it was).
+// Convert writes a private temporary file beside the output (TPendingFile) and
+// puts it in the output's place only when the run has ended complete, so a
+// stopped or failed conversion leaves no half-written file under the output's
+// name (and an existing output stays as it was).
 //
 // Threads: built, started and stopped on one thread with an event loop (the
 // owner's). The sink's events come from its worker thread as posted events and
@@ -60,8 +61,9 @@ public:
 
     // Starts converting input into output. Returns why it cannot start (the
     // output is the input, the input is not a readable WAV file, the format
-    // cannot be written, the temporary file cannot be made), with nothing
-    // written; otherwise the run is going and one Finished follows.
+    // cannot be written, the output may not be replaced, the temporary file
+    // cannot be made), with nothing written; otherwise the run is going and one
+    // Finished follows.
     QString Convert(const QString& input, const QString& output, const TOutputFormat& format);
 
     // Ends a running conversion without Finished: the temporary file goes, the
@@ -96,9 +98,11 @@ protected:
 
 private:
     void EndRun(bool complete, const QString& error);
-    void DiscardTemporary();
+    // The sink names the file it writes, which is the temporary: users know
+    // the file by the output's name.
+    QString InOutputsName(const QString& error) const;
 
     bool IsRunning = false;
     QString Output;
-    QString Temporary;
+    TPendingFile Pending;
 };

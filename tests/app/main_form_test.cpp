@@ -598,10 +598,8 @@ TEST(MainForm, CommandsOfWindowsStillToComeSaySoInTheStatusBar)
     test.UseDemoDisc();
     TScriptedPrompter prompter;
     TShownForm shown(prompter);
-    const std::vector<std::pair<const char*, const char*>> later{{"ActionRecord", "Record"},
-                                                                 {"miWavToWav", "WAV to WAV"},
-                                                                 {"aID3Edit", "ID3 Tag Edit"},
-                                                                 {"miRealPlayer", "RealPlayer"}};
+    const std::vector<std::pair<const char*, const char*>> later{
+        {"ActionRecord", "Record"}, {"aID3Edit", "ID3 Tag Edit"}, {"miRealPlayer", "RealPlayer"}};
     for (const auto& [name, text] : later) {
         shown.Trigger(name);
         EXPECT_EQ(shown.Form.StatusText(), QString(text) + ": not available yet") << name;
@@ -627,6 +625,31 @@ TEST(MainForm, TheOggPlayerSaysWhichLibraryIsMissing)
         shown.Trigger("miOggPlayer");
     }
     EXPECT_EQ(shown.Form.StatusText(), "libvorbisfile library could not be loaded.");
+    EXPECT_TRUE(prompter.Calls().empty());
+}
+
+// WAV to WAV opens its window over the main window, in the chosen language,
+// with a fixed border at its own size.
+TEST(MainForm, WavToWavShowsTheResamplerInTheChosenLanguage)
+{
+    TAppTest test;
+    test.UseDemoDisc();
+    test.Home.CopyDataFile("CLan_Spanish.ini");
+    test.Home.Write("options.ini", "[Options]\nLan=Spanish\n");
+    TScriptedPrompter prompter;
+    TShownForm shown(prompter);
+    TModalAnswer look([&](QWidget* window) {
+        EXPECT_EQ(window->objectName(), "frmResample");
+        EXPECT_EQ(window->parentWidget(), &shown.Form);
+        EXPECT_EQ(window->windowTitle(), "WAV a WAV");
+        EXPECT_EQ(window->findChild<QPushButton*>("bConvert")->text(), "Convertir");
+        EXPECT_GE(window->width(), 491);
+        EXPECT_GE(window->height(), 230);
+        EXPECT_EQ(window->minimumSize(), window->maximumSize());
+        window->findChild<QPushButton*>("Button4")->click();
+    });
+    shown.Trigger("miWavToWav");
+    EXPECT_TRUE(look.Answered());
     EXPECT_TRUE(prompter.Calls().empty());
 }
 

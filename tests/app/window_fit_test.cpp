@@ -9,6 +9,7 @@
 #include "jobs/job_engine.h"
 #include "jobs/rip_form.h"
 #include "tools/ogg_player.h"
+#include "tools/resample_form.h"
 
 #include "app_test_support.h"
 #include "support/scripted_prompter.h"
@@ -85,6 +86,8 @@ const std::vector<TWindowMaker>& Windows()
          }},
         {"frmOggPlayer",
          [](TWindowContext& c) { return std::make_unique<TfrmOggPlayer>(&c.Main, c.Prompter); }},
+        {"frmResample",
+         [](TWindowContext& c) { return std::make_unique<TfrmResample>(&c.Main, c.Prompter); }},
     };
     return windows;
 }

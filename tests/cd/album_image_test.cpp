@@ -273,6 +273,8 @@ const std::vector<TLayout>& Layouts()
                                 "-frames:v", "1", a.Test.Home.File("cover.png")});
              return OneFile(a, "cover.flac", "WAVE", {"--picture=" + a.Test.Home.File("cover.png")});
          }},
+        {"a sheet still naming the WAV its FLAC was made from", false,
+         [](TAlbum& a) { return OneFile(a, "CD1/Album.flac").replace("CD1/Album.flac", "cd1\\album.wav"); }},
         {"one big-endian raw file", false, [](TAlbum& a) { return OneFile(a, "album.be", "MOTOROLA"); }},
         {"a WAV per track, gaps appended", false,
          [](TAlbum& a) {
@@ -342,6 +344,7 @@ TEST(AlbumImage, LayoutsOfRealRipsReadLikeTheBin)
             EXPECT_EQ(result, 0);
             EXPECT_EQ(GetAspiLibError(), CDERR_OUT_OF_RANGE);
             EXPECT_EQ(CloseCDHandle(handle), 1);
+            EXPECT_EQ(CloseCDHandle(reference), 1);
         }
     }
 }
@@ -442,7 +445,7 @@ TEST(AlbumImage, WhatIsNotCdAudioIsNoDriveAndSaysWhy)
          File("hires.flac") + Track(1) + Index(1, 0),
          {"hires.flac", "24 bits", "only CD audio"}},
         {"dvd.cue", File("dvd.flac") + Track(1) + Index(1, 0), {"dvd.flac", "48000 Hz", "only CD audio"}},
-        {"mono.cue", File("mono.wav") + Track(1) + Index(1, 0), {"mono.wav", "1 channels"}},
+        {"mono.cue", File("mono.wav") + Track(1) + Index(1, 0), {"mono.wav", "1 channel;"}},
         {"lossy.cue", File("lossy.mp3", "MP3") + Track(1) + Index(1, 0), {"lossy.mp3", "floating-point"}},
         {"text.cue", File("disc.cue") + Track(1) + Index(1, 0), {"disc.cue", "sound"}},
         {"hundred.cue", hundred, {"at most 99 tracks"}},

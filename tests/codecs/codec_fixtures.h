@@ -34,8 +34,9 @@ public:
     std::vector<int> ProgressPercents() const;
     int CompletionCount(int completionPercent) const;
     // Runs the event loop until a report with that completion code has arrived,
-    // or timeoutMs has passed; returns whether it arrived.
-    bool WaitForCompletion(int completionPercent, int timeoutMs = 60000);
+    // or timeoutMs has passed; returns whether it arrived. The limit only ends a
+    // hang: a loaded machine may take minutes, and ctest stops a test at five.
+    bool WaitForCompletion(int completionPercent, int timeoutMs = 240000);
     // Runs the event loop for ms milliseconds.
     static void Pump(int ms);
 };

@@ -217,6 +217,8 @@ TEST(IniDecoding, EachLineKeepsItsOwnEncodingAndBytes)
         {"Latin-1 line beside UTF-8 ones", mixed, "l", "Motörhead"},
         {"a lone byte that is not UTF-8", "[a]\nk=\xFF\n", "k", "ÿ"},
         {"a cut-off UTF-8 sequence", "[a]\nk=\xC3\n", "k", "Ã"},
+        {"quotes and dashes of code page 1252", "[a]\nk=\x93Live\x94 \x96 \x80 5\n", "k",
+         "\u201CLive\u201D \u2013 \u20AC 5"},
         {"last line without a break", mixed, "last", "x"},
     };
     for (const TCase& c : cases) {

@@ -1,6 +1,7 @@
 #include "jobs/wav_convert_chain.h"
 
 #include "audio_test_support.h"
+#include "support/small_disk.h"
 #include "support/temp_home.h"
 
 #include <QDir>
@@ -202,6 +203,11 @@ TEST(WavConvertChain, RefusesWhatWouldLoseTheInputAndWhatItCannotWrite)
     EXPECT_TRUE(chain.Convert(input, home.File("out.wav"), Format(1, 0, 16)).contains("above 0"));
     QDir().mkpath(home.File("folder.wav"));
     EXPECT_TRUE(chain.Convert(input, home.File("folder.wav"), Format(1, 22050, 16)).contains("is a folder"));
+    // A file made read-only is kept: said before converting, not after.
+    WriteFile(home.File("kept.wav"), "keep me");
+    ASSERT_EQ(::chmod(QFile::encodeName(home.File("kept.wav")).constData(), 0444), 0);
+    EXPECT_TRUE(chain.Convert(input, home.File("kept.wav"), Format(1, 22050, 16)).contains("read-only"));
+    EXPECT_EQ(ReadFile(home.File("kept.wav")), "keep me");
 
     // Nothing was opened for writing: the input is whole and no file was left.
     EXPECT_EQ(ReadFile(input), original);
@@ -248,4 +254,26 @@ TEST(WavConvertChain, ReplacesAnOutputOnlyWhenTheRunIsCompleteAndStopLeavesItAlo
     ASSERT_EQ(::stat(QFile::encodeName(output).constData(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0666 & ~mask);
     EXPECT_EQ(Listing(home.File("out")), "long.wav");
+}
+
+// The sink's error names the file it writes, the private temporary; the user
+// is told about the output, and neither is left behind.
+TEST(WavConvertChain, AFullDiskEndsTheRunWithTheOutputsNameAndNothingLeft)
+{
+    TTempHome home;
+    const QString input = home.File("in.wav");
+    WriteFile(input, MakePcmWav(2, 44100, 16, Bytes(TestSignal(44100 * 5, 2))));
+    TSmallDisk disk(256);
+    std::unique_ptr<TFileSizeLimit> limit;
+    if (!disk.Mounted())
+        limit = std::make_unique<TFileSizeLimit>(256 * 1024);
+    const QString output = disk.File("out.wav");
+
+    TWavConvertChain chain;
+    const TConverted result = ConvertAndWait(chain, input, output, Format(2, 44100, 16));
+    limit.reset();
+    EXPECT_FALSE(result.Complete);
+    EXPECT_TRUE(result.Error.contains(output)) << result.Error.toStdString();
+    EXPECT_FALSE(result.Error.contains(".part-")) << result.Error.toStdString();
+    EXPECT_EQ(Listing(disk.Path()), "");
 }
