@@ -1,12 +1,33 @@
 #include "sound_devices.h"
 
 #include "core/prompter.h"
+#include "core/worker_thread.h"
 
 #include <SDL.h>
 
+#include <map>
+#include <memory>
 #include <mutex>
 
 namespace {
+
+// The caller's callback, called from SDL's device thread through Enter.
+struct TDeviceCallback {
+    SDL_AudioCallback Callback = nullptr;
+    void* UserData = nullptr;
+
+    static void Enter(void* self, Uint8* stream, int length)
+    {
+        // SDL made this thread, which began with its maker's vector registers.
+        thread_local bool cleared = false;
+        if (!cleared) {
+            ClearUpperVectorState();
+            cleared = true;
+        }
+        const auto* call = static_cast<const TDeviceCallback*>(self);
+        call->Callback(call->UserData, stream, length);
+    }
+};
 
 struct TSoundSystemState {
     std::mutex Lock;
@@ -15,6 +36,10 @@ struct TSoundSystemState {
     QString Error;
     QStringList Outputs;
     QStringList Inputs;
+    // By device id. SDL hands a closed device's id to the next device opened,
+    // by which time the closed one's thread has ended: the entry is replaced
+    // then, and all go when SDL's audio stops.
+    std::map<SDL_AudioDeviceID, std::unique_ptr<TDeviceCallback>> Callbacks;
 };
 
 TSoundSystemState& State()
@@ -48,6 +73,7 @@ void StopLocked(TSoundSystemState& state)
 {
     if (state.Running)
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    state.Callbacks.clear();
     state.Started = false;
     state.Running = false;
     state.Error.clear();
@@ -143,12 +169,22 @@ SDL_AudioDeviceID OpenSoundDevice(bool capture, int channel, const SDL_AudioSpec
             return fail(QStringLiteral("Channel %1 is not available").arg(channel));
         name = names.at(channel).toUtf8();
     }
+    SDL_AudioSpec spec = wanted;
+    std::unique_ptr<TDeviceCallback> call;
+    if (wanted.callback) {
+        call = std::make_unique<TDeviceCallback>(TDeviceCallback{wanted.callback, wanted.userdata});
+        spec.callback = &TDeviceCallback::Enter;
+        spec.userdata = call.get();
+    }
     SDL_AudioSpec obtained{};
     // No change allowed: SDL converts to whatever the hardware takes, so the
-    // caller's bytes are the format it asked for.
-    const SDL_AudioDeviceID device = SDL_OpenAudioDevice(channel == 0 ? nullptr : name.constData(),
-                                                         capture ? 1 : 0, &wanted, &obtained, 0);
+    // caller's bytes are the format it asked for. The device opens paused, so
+    // its thread calls nothing before the caller starts it.
+    const SDL_AudioDeviceID device =
+        SDL_OpenAudioDevice(channel == 0 ? nullptr : name.constData(), capture ? 1 : 0, &spec, &obtained, 0);
     if (device == 0)
         return fail(QString::fromUtf8(SDL_GetError()));
+    if (call)
+        state.Callbacks[device] = std::move(call);
     return device;
 }

@@ -33,7 +33,9 @@ QString SoundSystemError();
 
 // Opens the output (capture false) or input device of channel for wanted,
 // exactly in that format (SDL converts for the hardware), paused. Returns
-// SDL's device id, or 0 with SDL's reason in error.
+// SDL's device id, or 0 with SDL's reason in error. wanted.callback runs on
+// SDL's device thread, which this unit starts with clean vector registers
+// (ClearUpperVectorState) before the first call.
 SDL_AudioDeviceID OpenSoundDevice(bool capture, int channel, const SDL_AudioSpec& wanted, QString* error);
 
 // Starts SDL's audio for the lifetime of the object: one in main.

@@ -202,11 +202,10 @@ void TfrmOggPlayer::Play(const QString& path)
         ui->lFileName->setToolTip(name);
         ui->lFileName->setText(
             ui->lFileName->fontMetrics().elidedText(name, Qt::ElideMiddle, ui->lFileName->width()));
+        // A run that could not start, or that was over at once (a file with
+        // nothing to play), posts its end, which brings the window back to
+        // rest after the steps below.
         AudioOut1->Run();
-        if (AudioOut1->Status() == osIdle) {
-            // The file could not be read after all; the run ended as it began.
-            return;
-        }
         const QString deviceError = AudioOut1->DeviceError();
         if (!deviceError.isEmpty()) {
             AudioOut1->Stop();

@@ -8,6 +8,7 @@
 #include "codecs/vorbis_library.h"
 #include "jobs/job_engine.h"
 #include "jobs/rip_form.h"
+#include "tools/ogg_player.h"
 #include "tools/resample_form.h"
 
 #include "app_test_support.h"
@@ -83,6 +84,8 @@ const std::vector<TWindowMaker>& Windows()
              options.Server = QStringLiteral("127.0.0.1:%1").arg(silent.serverPort());
              return std::make_unique<TfrmStopQuery>(&c.Main, 1, 1, c.Main.DriveHandle(), options, "Close");
          }},
+        {"frmOggPlayer",
+         [](TWindowContext& c) { return std::make_unique<TfrmOggPlayer>(&c.Main, c.Prompter); }},
         {"frmResample",
          [](TWindowContext& c) { return std::make_unique<TfrmResample>(&c.Main, c.Prompter); }},
     };

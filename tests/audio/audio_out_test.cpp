@@ -4,12 +4,15 @@
 #include "audio/sound_indicator.h"
 
 #include "audio_test_support.h"
+#include "core/worker_thread.h"
 #include "support/disk_audio.h"
+#include "support/vector_state.h"
 
 #include <QtEndian>
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <thread>
 
 // The sound-card sink on SDL's disk driver: what the device plays lands in a
@@ -239,6 +242,56 @@ TEST_F(AudioOutTest, ADeviceThatDoesNotOpenEndsTheRunAtOnce)
     ASSERT_TRUE(events.WaitForEnd());
     EXPECT_TRUE(Sink.DeviceError().isEmpty());
     EXPECT_TRUE(Heard(Disk.Played()) == ToneBytes(10000));
+}
+
+// SDL's device thread begins with the vector registers of the thread that
+// opened the device, and our callbacks (the sink's, the recorder's) run on it.
+TEST(SoundDevices, CallbacksRunWithCleanVectorRegisters)
+{
+    if (!HasAvx())
+        GTEST_SKIP() << "no AVX on this processor: there is nothing to clear";
+    TDiskAudio disk;
+    ASSERT_GE(OutputDeviceCount(), 1); // SDL's audio runs
+    struct TProbe {
+        std::atomic<int> Dirty{-1};
+        static void Callback(void* self, Uint8* stream, int length)
+        {
+            int unseen = -1;
+            static_cast<TProbe*>(self)->Dirty.compare_exchange_strong(unseen, UpperHalvesDirty() ? 1 : 0);
+            std::memset(stream, 0, static_cast<std::size_t>(length));
+        }
+    };
+    // Opens a device from a thread with dirty registers; whether the first
+    // callback found them dirty.
+    auto firstCallbackDirty = [](bool throughOurs) {
+        TProbe probe;
+        SDL_AudioSpec wanted{};
+        wanted.freq = 44100;
+        wanted.format = AUDIO_S16LSB;
+        wanted.channels = 2;
+        wanted.samples = 1024;
+        wanted.callback = &TProbe::Callback;
+        wanted.userdata = &probe;
+        QString error;
+        SDL_AudioSpec obtained{};
+        DirtyUpperHalves();
+        const SDL_AudioDeviceID device = throughOurs ? OpenSoundDevice(false, 0, wanted, &error)
+                                                     : SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+        ClearUpperVectorState();
+        EXPECT_NE(device, 0u) << error.toStdString() << SDL_GetError();
+        if (device == 0)
+            return false;
+        SDL_PauseAudioDevice(device, 0);
+        EXPECT_TRUE(WaitUntil([&] { return probe.Dirty.load() >= 0; }));
+        SDL_CloseAudioDevice(device);
+        return probe.Dirty.load() == 1;
+    };
+    // The control: a device opened straight through SDL.
+    if (!firstCallbackDirty(false))
+        GTEST_SKIP() << "SDL's device thread did not inherit the dirty registers here";
+    EXPECT_FALSE(firstCallbackDirty(true));
+    // A device opened again under the same id.
+    EXPECT_FALSE(firstCallbackDirty(true));
 }
 
 namespace {

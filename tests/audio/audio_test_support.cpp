@@ -431,13 +431,14 @@ std::vector<qint16> TestSignal(qint64 frames, int channels, int rate)
     std::vector<qint16> samples(static_cast<std::size_t>(frames * channels));
     std::mt19937 random(7);
     std::uniform_int_distribution<int> noise(-300, 300);
-    double phase[2] = {0, 0};
+    std::vector<double> phase(static_cast<std::size_t>(channels), 0.0);
     for (qint64 f = 0; f < frames; ++f) {
         const double t = static_cast<double>(f) / rate;
         for (int c = 0; c < channels; ++c) {
             const double frequency = 200.0 + 3000.0 * t + 150.0 * c;
-            phase[c] += 2 * M_PI * frequency / rate;
-            const double value = 20000.0 * std::sin(phase[c]) + noise(random);
+            double& at = phase[static_cast<std::size_t>(c)];
+            at += 2 * M_PI * frequency / rate;
+            const double value = 20000.0 * std::sin(at) + noise(random);
             samples[static_cast<std::size_t>(f * channels + c)] = static_cast<qint16>(std::lround(value));
         }
     }

@@ -123,14 +123,16 @@ TEST_F(OggPlayerTest, PlaysAFileToItsEndAsOggdecDecodesIt)
     }
 }
 
-TEST_F(OggPlayerTest, RefusesWhatIsNotAnOggFileNamedOgg)
+// The chain plays one or two channels: a surround file is refused as well.
+TEST_F(OggPlayerTest, RefusesWhatIsNotAMonoOrStereoOggFileNamedOgg)
 {
     const QString ogg = MakeOgg(Home, "valid.ogg", 1, 2, 44100);
     QFile::copy(ogg, Home.File("valid.oga"));
     Home.Write("text.ogg", "This is not a sound file.\n");
     Home.Write("empty.ogg", "");
     QFile::copy(ogg, Home.File("noname"));
-    for (const char* name : {"valid.oga", "text.ogg", "empty.ogg", "noname"}) {
+    MakeOgg(Home, "surround.ogg", 1, 6, 48000);
+    for (const char* name : {"valid.oga", "text.ogg", "empty.ogg", "noname", "surround.ogg"}) {
         SCOPED_TRACE(name);
         Open(Home.File(name));
         ASSERT_EQ(Prompter.Messages().size(), 1);
@@ -140,6 +142,7 @@ TEST_F(OggPlayerTest, RefusesWhatIsNotAnOggFileNamedOgg)
         EXPECT_EQ(Player.AudioOut().Status(), osIdle);
         Prompter = TScriptedPrompter();
     }
+    EXPECT_TRUE(Disk.Played().isEmpty());
     // Neither pause nor stop does anything while nothing plays.
     EXPECT_FALSE(Control<QPushButton>("BitBtn2")->isEnabled());
     EXPECT_FALSE(Control<QPushButton>("bStop")->isEnabled());
@@ -158,10 +161,21 @@ TEST_F(OggPlayerTest, PlaysADamagedFileAsFarAsItGoes)
     const TOggPage& middle = pages[pages.size() / 2];
     for (int i = 40; i < 80; ++i)
         damaged[middle.Offset + i] = static_cast<char>(damaged[middle.Offset + i] ^ 0x5a);
+    // The pages before the first that carries sound: a file that opens and
+    // has nothing to play.
+    qint64 headersEnd = 0;
+    for (const TOggPage& page : pages) {
+        if (page.Granule != 0)
+            break;
+        headersEnd = page.Offset + page.Length;
+    }
     const struct {
         const char* Name;
         QByteArray Bytes;
-    } cases[] = {{"cut.ogg", whole.left(whole.size() * 6 / 10)}, {"damaged.ogg", damaged}};
+        int LeastHeard;
+    } cases[] = {{"cut.ogg", whole.left(whole.size() * 6 / 10), 44100 * 4},
+                 {"damaged.ogg", damaged, 44100 * 4},
+                 {"headers only.ogg", whole.left(headersEnd), 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         TDiskAudio disk;
@@ -171,7 +185,7 @@ TEST_F(OggPlayerTest, PlaysADamagedFileAsFarAsItGoes)
         ASSERT_TRUE(WaitUntilIdle());
         const QByteArray expected = Heard(OggdecRaw(Home.File(c.Name)));
         const QByteArray heard = Heard(disk.Played());
-        EXPECT_GT(heard.size(), 44100 * 4);
+        EXPECT_GE(heard.size(), c.LeastHeard);
         EXPECT_LT(heard.size(), Heard(OggdecRaw(Home.File("whole.ogg"))).size());
         EXPECT_TRUE(heard == expected) << heard.size() << " bytes against " << expected.size();
     }
