@@ -15,7 +15,7 @@ VELBROOK_PACKAGES=(
   # programs the program runs
   lame
   # tools the tests use as independent readers and writers
-  sox libsox-fmt-all vorbis-tools ffmpeg id3v2 libcdio-utils cd-paranoia python3-mutagen
+  sox libsox-fmt-all vorbis-tools ffmpeg id3v2 libcdio-utils cd-paranoia python3-mutagen flac wavpack
   xvfb xauth
   # Qt's own texts (message-box buttons, key names) in the interface languages
   qt6-translations-l10n

@@ -1,16 +1,19 @@
 // How much the MP3 encoder process costs on top of the encoder program itself.
-// A 10-minute stereo WAV is encoded five times through TMp3EncodeProcess and five
-// times by running lame directly with the same switches, alternately; the medians
-// are compared. Targets: our own CPU time under 2 percent of lame's, and the wall
-// time within 1.05 times that of lame alone. Exits non-zero when one is missed.
+// A 10-minute stereo WAV of music is encoded five times through
+// TMp3EncodeProcess and five times by running lame directly with the same
+// switches, alternately; the medians are compared. Targets: our own CPU time
+// under 2 percent of lame's, and the wall time within 1.05 times that of lame
+// alone; the processor-time ratio (ours with lame against lame alone) is shown.
+// Exits non-zero when a target is missed.
 #include "codecs/mp3_encode_process.h"
 #include "core/prompter.h"
 #include "core/settings.h"
+#include "support/measure.h"
+#include "support/music.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -68,12 +71,6 @@ double CpuSeconds(int who)
     rusage usage{};
     getrusage(who, &usage);
     return Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 struct TSample {
@@ -155,12 +152,7 @@ int main(int argc, char** argv)
     const QString wav = folder.filePath("ten-minutes.wav");
     const QString mp3 = folder.filePath("ours.mp3");
     const QString direct = folder.filePath("direct.mp3");
-    // Noise keeps the encoder as busy as music does.
-    if (QProcess::execute("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "600",
-                                  "pinknoise", "vol", "0.5"}) != 0) {
-        std::fprintf(stderr, "sox could not make the test file\n");
-        return 2;
-    }
+    WriteMusicWav(wav, 44100, 2, 600);
 
     TSilentPrompter prompter;
     TDoneWaiter waiter;
@@ -168,7 +160,7 @@ int main(int argc, char** argv)
     const QString lame = TMp3EncodeProcess::FindProgram("lame");
     const QStringList arguments = TMp3EncodeProcess::EncodeArguments(AppSettings(), wav, direct);
 
-    std::vector<double> ourWall, ourCpu, directWall, directCpu;
+    std::vector<double> ourWall, ourCpu, ourTotalCpu, directWall, directCpu;
     constexpr int rounds = 5;
     for (int round = 0; round < rounds; ++round) {
         // Alternate which goes first, so a drift of the machine's speed favours
@@ -184,6 +176,7 @@ int main(int argc, char** argv)
         }
         ourWall.push_back(ours.Wall);
         ourCpu.push_back(ours.OwnCpu);
+        ourTotalCpu.push_back(ours.OwnCpu + ours.ChildCpu);
         directWall.push_back(alone.Wall);
         directCpu.push_back(alone.ChildCpu);
         std::printf(
@@ -198,6 +191,8 @@ int main(int argc, char** argv)
                 Median(directWall), wallRatio);
     std::printf("median CPU: ours %.4f s, lame alone %.3f s, share %.2f%% (target < 2%%)\n", Median(ourCpu),
                 Median(directCpu), cpuShare * 100);
+    std::printf("median CPU with lame: ours %.3f s, lame alone %.3f s, ratio %.3f\n", Median(ourTotalCpu),
+                Median(directCpu), Median(ourTotalCpu) / Median(directCpu));
     std::printf("reports received in the last run: %d\n", waiter.Reports);
     const bool met = cpuShare < 0.02 && wallRatio <= 1.05;
     std::printf("%s\n", met ? "targets met" : "TARGETS MISSED");

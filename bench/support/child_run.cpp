@@ -46,10 +46,14 @@ TRun RunChild(const std::vector<std::string>& arguments, const QString& folder, 
     return run;
 }
 
-double Median(std::vector<double> values)
+TTiming RunPeer(const std::vector<std::string>& arguments, const QString& folder)
 {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
+    const TRun run = RunChild(arguments, folder);
+    if (!run.Ok) {
+        std::fprintf(stderr, "%s failed (is it installed?)\n", arguments.front().c_str());
+        std::exit(2);
+    }
+    return run.Timing();
 }
 
 void EmptyFolder(const QString& path)

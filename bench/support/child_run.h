@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/measure.h"
+
 #include <QString>
 
 #include <string>
@@ -13,13 +15,16 @@ struct TRun {
     double CpuSeconds = 0; // user and system time of the child
     long PeakKilobytes = 0;
     bool Ok = false; // exited with code 0
+    TTiming Timing() const { return {Seconds, CpuSeconds}; }
 };
 
 // Runs a program in folder, its output thrown away (neither side pays for a
 // terminal), with VELBROOK_HOME set to home when one is given.
 TRun RunChild(const std::vector<std::string>& arguments, const QString& folder, const QString& home = {});
 
-double Median(std::vector<double> values);
+// RunChild for a program that must succeed: exits with 2, naming it, when it
+// does not.
+TTiming RunPeer(const std::vector<std::string>& arguments, const QString& folder);
 
 // Removes everything in path and makes it again, empty.
 void EmptyFolder(const QString& path);

@@ -136,6 +136,7 @@ TParsedCommandLine ParseCommandLine(const QStringList& arguments)
         {{QStringLiteral("v"), QStringLiteral("version")}, QString()},
         {QStringLiteral("cd-image"), QString(), QStringLiteral("FILE")},
         {QStringLiteral("extract"), QString()},
+        {QStringLiteral("lookup"), QString()},
         {QStringLiteral("tracks"), QString(), QStringLiteral("LIST")},
         {QStringLiteral("format"), QString(), QStringLiteral("FORMAT")},
         {QStringLiteral("output"), QString(), QStringLiteral("DIR")},
@@ -164,8 +165,13 @@ TParsedCommandLine ParseCommandLine(const QStringList& arguments)
 
     const bool extract = parser.isSet(QStringLiteral("extract"));
     const bool convert = parser.isSet(QStringLiteral("convert"));
+    const bool lookup = parser.isSet(QStringLiteral("lookup"));
     if (extract && convert) {
         error = QStringLiteral("--extract and --convert cannot go together; run one job at a time");
+        return parsed;
+    }
+    if (lookup && convert) {
+        error = QStringLiteral("--lookup looks up the disc in the drive; it goes alone or with --extract");
         return parsed;
     }
     if (parser.values(QStringLiteral("convert")).size() > 1) {
@@ -199,8 +205,15 @@ TParsedCommandLine ParseCommandLine(const QStringList& arguments)
     }
     const QStringList positional = parser.positionalArguments();
 
-    if (extract) {
+    if (lookup && !extract) {
+        options.Mode = TCommandLineMode::Lookup;
+        if (!positional.isEmpty()) {
+            error = QStringLiteral("--lookup takes no files (\"%1\")").arg(positional[0]);
+            return parsed;
+        }
+    } else if (extract) {
         options.Mode = TCommandLineMode::Extract;
+        options.Lookup = lookup;
         if (!positional.isEmpty()) {
             error = QStringLiteral("--extract takes no files (\"%1\"); name tracks with --tracks")
                         .arg(positional[0]);
@@ -292,23 +305,29 @@ QString CommandLineHelp()
 {
     return QStringLiteral(
                R"(Usage: velbrook [--cd-image FILE]...
-       velbrook --extract [--tracks LIST] [--format mp3|wav|ogg|wma] [--output DIR]
-                [--cd-image FILE]... [--overwrite | --no-overwrite]
+       velbrook --extract [--lookup] [--tracks LIST] [--format mp3|wav|ogg|wma]
+                [--output DIR] [--cd-image FILE]... [--overwrite | --no-overwrite]
+       velbrook --lookup [--cd-image FILE]...
        velbrook --convert wav-mp3|mp3-wav|wav-ogg|wav-wma [--output DIR]
                 [--overwrite | --no-overwrite] FILE...
        velbrook --convert wav-wav [--rate N] [--channels 1|2] [--bits 8|16] [--adpcm]
                 [--output DIR] [--overwrite | --no-overwrite] FILE...
 
 %1 extracts audio CDs into WAV, MP3, Ogg Vorbis and WMA files, converts,
-records and plays sound. Without --extract or --convert it opens its window,
-which needs a display. With either it runs one job in the terminal without a
-window (no display needed) and prints one progress line per file: a live bar on
-a terminal, a plain line per finished file otherwise. Ctrl+C stops the job; the
-file in progress is removed, finished files stay.
+records and plays sound. Without --extract, --convert or --lookup it opens its
+window, which needs a display. With --extract or --convert it runs one job in
+the terminal without a window (no display needed) and prints one progress line
+per file: a live bar on a terminal, a plain line per finished file otherwise.
+Ctrl+C stops the job; the file in progress is removed, finished files stay.
 
 Options:
   --extract            Extract tracks of the audio disc in the first drive: the
                        first --cd-image when one is given, else the first CD drive.
+  --lookup             Look the disc in the first drive up on the CDDB server of
+                       the options, print artist, album, year, genre and titles,
+                       and keep them for the disc as the window does. With
+                       --extract: look up first and name the files by what was
+                       found (when nothing is found, by the titles kept).
   --tracks LIST        Tracks to extract, such as 1,3-5 (default: every audio
                        track). Extracted in disc order; a track named twice is
                        extracted once.
@@ -347,7 +366,8 @@ Where files go:
 Exit codes:
   0    every item produced its file
   1    an item failed or was skipped (an output that exists without --overwrite),
-       or the job could not go on (a drive error, an encoder that cannot start)
+       or the job could not go on (a drive error, an encoder that cannot start);
+       --lookup: no match, no track titles, or the server failed (it says which)
   2    the command line is wrong, or a file it names is missing; nothing was done
   3    no CD drive, no audio disc, or the disc cannot be read
   130  stopped by Ctrl+C

@@ -8,20 +8,21 @@
 #include <optional>
 #include <vector>
 
-// The program's command line. Without --extract or --convert the program opens
-// its window; with either it runs one job in the terminal, without a window
-// and without a display, and ends with an exit code (see CommandLineHelp).
+// The program's command line. Without --extract, --convert or --lookup the
+// program opens its window; with one of them it works in the terminal, without
+// a window and without a display, and ends with an exit code (see
+// CommandLineHelp).
 
 // Exit codes of the command-line mode.
 enum TExitCode : int {
-    ExitDone = 0,          // every item produced its file
-    ExitFailed = 1,        // an item failed or was skipped, or the job could not go on
-    ExitUsage = 2,         // the command line is wrong; nothing was done
-    ExitNoDisc = 3,        // no drive, no audio disc, or its contents cannot be read
+    ExitDone = 0,   // every item produced its file
+    ExitFailed = 1, // an item failed or was skipped, the job could not go on, or a lookup found nothing
+    ExitUsage = 2,  // the command line is wrong; nothing was done
+    ExitNoDisc = 3, // no drive, no audio disc, or its contents cannot be read
     ExitInterrupted = 130, // stopped with Ctrl+C (or SIGTERM, SIGHUP)
 };
 
-enum class TCommandLineMode { Window, Help, Version, Extract, Convert };
+enum class TCommandLineMode { Window, Help, Version, Extract, Convert, Lookup };
 
 // The conversions of --convert: the four job kinds of the File menu, and WAV to
 // WAV through TWavConvertChain.
@@ -39,6 +40,8 @@ struct TCommandLineOptions {
     // the one options.ini names.
     std::optional<std::vector<int>> Tracks;
     std::optional<int> OutputFormat;
+    // --extract --lookup: the titles come from a CDDB lookup first.
+    bool Lookup = false;
 
     // --convert and its files, as given.
     TConversionKind Conversion = TConversionKind::WavToMp3;

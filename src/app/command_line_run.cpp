@@ -5,12 +5,16 @@
 #include "app/terminal_view.h"
 #include "audio/acs_exception.h"
 #include "cd/cd_drive.h"
+#include "cd/query_cddb.h"
 #include "codecs/encoder_process.h"
+#include "codecs/genre_list.h"
 #include "codecs/mp3_encode_process.h"
 #include "codecs/vorbis_library.h"
 #include "codecs/wma_encode_process.h"
+#include "core/disc_info.h"
 #include "core/helpers.h"
 #include "core/language.h"
+#include "core/messages.h"
 #include "core/settings.h"
 #include "jobs/job_engine.h"
 #include "jobs/track_items.h"
@@ -384,26 +388,21 @@ std::optional<int> CheckedImages(TTerminal& terminal)
             Say(terminal, QStringLiteral("the disc image cannot be used: %1").arg(problem));
             return ExitUsage;
         }
+        if (const QString note = CDImageNote(image); !note.isEmpty())
+            Say(terminal, note);
     }
     return std::nullopt;
 }
 
-int RunExtract(const TCommandLineOptions& options, TTerminal& terminal)
+// Opens the first drive of the list (as at start-up: a --cd-image is it) and
+// reads its disc into rows, its titles from the disc cache; an exit code when
+// there is no disc to read.
+std::optional<int> ReadFirstDisc(TDriveSession& drive, std::vector<TTrackRow>* rows, CDTOC* toc,
+                                 TTerminal& terminal)
 {
     if (const std::optional<int> exit = CheckedImages(terminal))
         return *exit;
-    const int format = AppSettings().OutputFormat;
-    if (format < 0 || format > 3) {
-        Say(terminal, QStringLiteral("%1 sets output format %2, which is none of mp3, wav, ogg, wma; "
-                                     "give --format")
-                          .arg(Native(SettingsFilePath()))
-                          .arg(format));
-        return ExitUsage;
-    }
-
-    TDriveSession drive;
     TStatusText status;
-    // As at start-up: the first drive of the list, which a --cd-image is.
     drive.DriveHandle = drive.OpenDrive(0, &status);
     if (drive.DriveHandle == 0) {
         Say(terminal,
@@ -415,15 +414,132 @@ int RunExtract(const TCommandLineOptions& options, TTerminal& terminal)
         Say(terminal, QStringLiteral("%1: %2").arg(drive.DriveName, Translate(RES_Check_CDRom)));
         return ExitNoDisc;
     }
-    std::vector<TTrackRow> rows;
-    if (!drive.ReadDisc(&rows, &status)) {
+    if (!drive.ReadDisc(rows, &status)) {
         Say(terminal, QStringLiteral("%1: %2").arg(drive.DriveName, status.Text()));
         return ExitNoDisc;
     }
-    CDTOC toc{};
-    if (ReadTOC(drive.DriveHandle, &toc) != 1) {
+    if (ReadTOC(drive.DriveHandle, toc) != 1) {
         Say(terminal, QStringLiteral("%1: %2").arg(drive.DriveName, Translate(RES_ReadTocError)));
         return ExitNoDisc;
+    }
+    return std::nullopt;
+}
+
+// Receives the lookup's last message.
+class TLookupEnd final : public QObject {
+public:
+    std::function<void()> OnEnd;
+
+    bool event(QEvent* event) override
+    {
+        if (event->type() != WM_CDDBSTATE)
+            return QObject::event(event);
+        if (OnEnd)
+            OnEnd();
+        return true;
+    }
+};
+
+// Looks the disc up with the CDDB settings of options.ini and keeps what it
+// found in rows and the disc cache, as the window's lookup does. Ctrl+C stops
+// it (interrupted is set, nothing is kept).
+TCddbLookupResult LookUpDisc(TDriveSession& drive, const CDTOC& toc, std::vector<TTrackRow>* rows,
+                             TTerminal& terminal, bool* interrupted)
+{
+    const TCddbOptions options = CddbOptionsOfSettings();
+    Say(terminal, QStringLiteral("looking the disc up on %1%2")
+                      .arg(options.Server.trimmed(),
+                           options.UseProxy ? QStringLiteral(" through a proxy") : QString()));
+    TLookupEnd end;
+    TQueryCDDB lookup(&end, toc.FirstTrack, toc.LastTrack, drive.DriveHandle, options);
+    QEventLoop loop;
+    end.OnEnd = [&loop] { loop.quit(); };
+    TInterruptWatch interrupt([&] {
+        *interrupted = true;
+        lookup.Stop();
+        loop.quit();
+    });
+    QTimer::singleShot(0, &lookup, &TQueryCDDB::Start);
+    loop.exec();
+    if (*interrupted)
+        return lookup.Result();
+    if (!drive.ApplyLookup(lookup.Result(), toc.FirstTrack, rows))
+        Say(terminal, QStringLiteral("the titles could not be kept in %1").arg(Native(DiscInfoFilePath())));
+    return lookup.Result();
+}
+
+QString LookupFailure(const TCddbLookupResult& result)
+{
+    switch (result.Outcome) {
+    case TCddbLookupResult::TOutcome::NoMatch:
+        return QStringLiteral("no match: ") + result.Problem;
+    case TCddbLookupResult::TOutcome::NoTitles:
+        return QStringLiteral("no track titles: ") + result.Problem;
+    default:
+        return QStringLiteral("the lookup failed: ") + result.Problem;
+    }
+}
+
+int RunLookup(TTerminal& terminal)
+{
+    TDriveSession drive;
+    std::vector<TTrackRow> rows;
+    CDTOC toc{};
+    if (const std::optional<int> exit = ReadFirstDisc(drive, &rows, &toc, terminal))
+        return *exit;
+    bool interrupted = false;
+    const TCddbLookupResult result = LookUpDisc(drive, toc, &rows, terminal, &interrupted);
+    if (interrupted) {
+        Say(terminal, QStringLiteral("stopped"));
+        return ExitInterrupted;
+    }
+    if (result.Outcome != TCddbLookupResult::TOutcome::Found) {
+        Say(terminal, LookupFailure(result));
+        if (result.Outcome == TCddbLookupResult::TOutcome::NoTitles)
+            Say(terminal,
+                QStringLiteral("the album data found is kept in %1").arg(Native(DiscInfoFilePath())));
+        return ExitFailed;
+    }
+    const TDiscInfo& info = DiscInfo();
+    const QString genre = info.Genre > 0 ? GenreNames().value(info.Genre) : QString();
+    terminal.PrintLine(QStringLiteral("Artist: ") + info.Artist);
+    terminal.PrintLine(QStringLiteral("Album:  ") + info.Album);
+    terminal.PrintLine(QStringLiteral("Year:   ") + info.Year);
+    terminal.PrintLine(QStringLiteral("Genre:  ") + genre);
+    for (const TTrackRow& row : rows)
+        terminal.PrintLine(FormatTwoDigits(row.Number) + QStringLiteral("  ") + row.Title);
+    Say(terminal, QStringLiteral("found as %1; kept in %2").arg(result.Source, Native(DiscInfoFilePath())));
+    return ExitDone;
+}
+
+int RunExtract(const TCommandLineOptions& options, TTerminal& terminal)
+{
+    const int format = AppSettings().OutputFormat;
+    if (format < 0 || format > 3) {
+        Say(terminal, QStringLiteral("%1 sets output format %2, which is none of mp3, wav, ogg, wma; "
+                                     "give --format")
+                          .arg(Native(SettingsFilePath()))
+                          .arg(format));
+        return ExitUsage;
+    }
+
+    TDriveSession drive;
+    std::vector<TTrackRow> rows;
+    CDTOC toc{};
+    if (const std::optional<int> exit = ReadFirstDisc(drive, &rows, &toc, terminal))
+        return *exit;
+    if (options.Lookup) {
+        bool interrupted = false;
+        const TCddbLookupResult result = LookUpDisc(drive, toc, &rows, terminal, &interrupted);
+        if (interrupted) {
+            Say(terminal, QStringLiteral("stopped"));
+            return ExitInterrupted;
+        }
+        if (result.Outcome == TCddbLookupResult::TOutcome::Found)
+            Say(terminal, QStringLiteral("the tracks are named by the CDDB entry %1").arg(result.Source));
+        else
+            Say(terminal, LookupFailure(result) +
+                              QStringLiteral("; the tracks are named by the titles kept for the disc"));
     }
     const auto isData = [&toc](int track) {
         const int entry = track - toc.FirstTrack;
@@ -677,6 +793,8 @@ int RunCommandLine(const TCommandLineOptions& options, TTerminal& terminal)
     // A closed pipe on standard output must not end the job half way.
     std::signal(SIGPIPE, SIG_IGN);
     LoadSettings();
+    for (const QString& problem : SettingsFileProblems())
+        Say(terminal, problem);
     // A first run leaves the defaults in options.ini, the file --help names as
     // the place of the settings, so there is one to edit. The job does not need
     // it: a folder that cannot be written to only leaves the user without it.
@@ -686,6 +804,8 @@ int RunCommandLine(const TCommandLineOptions& options, TTerminal& terminal)
         AppSettings().OutputFolder = options.OutputFolder;
     if (options.OutputFormat)
         AppSettings().OutputFormat = *options.OutputFormat;
+    if (options.Mode == TCommandLineMode::Lookup)
+        return RunLookup(terminal);
     if (!ResolveOutputFolder(terminal))
         return ExitUsage;
     const TVorbisLibraries vorbisLibraries;

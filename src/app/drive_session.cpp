@@ -1,11 +1,33 @@
 #include "drive_session.h"
 
+#include "app/disc_texts.h"
 #include "core/disc_info.h"
 
 #include <algorithm>
+#include <set>
+
+namespace {
+
+// The live sessions, whose handles the open retry leaves alone. Like the
+// sessions themselves, user-interface thread only.
+std::set<const TDriveSession*> Sessions;
+
+bool HeldBySession(CDHandle handle)
+{
+    return std::any_of(Sessions.begin(), Sessions.end(),
+                       [handle](const TDriveSession* session) { return session->DriveHandle == handle; });
+}
+
+} // namespace
+
+TDriveSession::TDriveSession()
+{
+    Sessions.insert(this);
+}
 
 TDriveSession::~TDriveSession()
 {
+    Sessions.erase(this);
     if (DriveHandle != 0)
         CloseCDHandle(DriveHandle);
 }
@@ -36,10 +58,11 @@ CDHandle TDriveSession::OpenDrive(int position, TStatusText* status)
     request.Lun = drive.Lun;
     CDHandle handle = GetCDHandle(&request);
     if (handle == 0) {
-        // A handle this process still holds may be what keeps the drive from
-        // opening: free the first one found and try once more.
+        // A handle this process opened and lost track of may be what keeps the
+        // drive from opening: free the first one found and try once more. One
+        // that a session holds is in use and stays open.
         for (CDHandle n = 1; n <= 10; ++n) {
-            if (CloseCDHandle(n)) {
+            if (!HeldBySession(n) && CloseCDHandle(n)) {
                 handle = GetCDHandle(&request);
                 break;
             }
@@ -52,15 +75,16 @@ CDHandle TDriveSession::OpenDrive(int position, TStatusText* status)
 
 bool TDriveSession::HasAudioDisc() const
 {
-    return ::HasAudioDisc();
+    return DriveHandle != 0 ? ::HasAudioDisc(DriveHandle) : ::HasAudioDisc();
 }
 
 bool TDriveSession::ReadDisc(std::vector<TTrackRow>* rows, TStatusText* status)
 {
     if (DriveHandle == 0)
         return false;
-    const QString discId = GetDiscId();
+    const QString discId = GetDiscId(DriveHandle);
     LoadDiscInfo(discId);
+    TakeDiscTexts(DriveHandle, discId);
     ModifyCDParms(DriveHandle, CDP_MSF, 1);
     rows->clear();
     ListedDisc.clear();
@@ -100,11 +124,47 @@ bool TDriveSession::SaveTitles(const std::vector<TTrackRow>& rows)
     return SaveDiscInfo(ListedDisc);
 }
 
+bool TDriveSession::ApplyLookup(const TCddbLookupResult& result, int firstTrack, std::vector<TTrackRow>* rows)
+{
+    using TOutcome = TCddbLookupResult::TOutcome;
+    if (result.Outcome != TOutcome::Found && result.Outcome != TOutcome::NoTitles)
+        return true;
+    const TCddbEntry& entry = result.Entry;
+    TDiscInfo& info = DiscInfo();
+    info.Artist = entry.Artist.value_or(info.Artist);
+    info.Album = entry.Album.value_or(info.Album);
+    info.Year = entry.Year.value_or(info.Year);
+    info.Genre = entry.Genre.value_or(info.Genre);
+    for (TTrackRow& row : *rows) {
+        const qsizetype index = row.Number - firstTrack;
+        if (index >= 0 && index < qsizetype(entry.Titles.size()) && entry.Titles[size_t(index)])
+            row.Title = *entry.Titles[size_t(index)];
+    }
+    return SaveTitles(*rows);
+}
+
 CDHandle TDriveSession::ReopenDrive(TStatusText* status)
 {
     CloseDrive();
     DriveHandle = OpenDrive(Position, status);
     return DriveHandle;
+}
+
+CDHandle TDriveSession::SwitchDrive(int position, TStatusText* status)
+{
+    const CDHandle old = DriveHandle;
+    const CDHandle handle = OpenDrive(position, status);
+    // The retry of OpenDrive may have freed the old handle and been given its
+    // number again; that number is the new drive now.
+    if (old != 0 && old != handle)
+        CloseCDHandle(old);
+    DriveHandle = handle;
+    return handle;
+}
+
+int TDriveSession::DrivePosition() const
+{
+    return DriveHandle != 0 ? Position : -1;
 }
 
 bool TDriveSession::CloseDrive()

@@ -4,6 +4,7 @@
 #include "app/display_check.h"
 #include "app/main_form.h"
 #include "app/terminal_view.h"
+#include "audio/sound_devices.h"
 #include "cd/cd_drive.h"
 #include "codecs/vorbis_library.h"
 #include "core/prompter.h"
@@ -82,7 +83,10 @@ int main(int argc, char* argv[])
         for (const QString& image : CDImages()) {
             const QString problem = CheckCDImage(image);
             if (!problem.isEmpty())
-                std::fprintf(stderr, "velbrook: the disc image cannot be used: %s\n", qPrintable(problem));
+                std::fprintf(stderr, "velbrook: the disc image cannot be used: %s\n",
+                             qPrintable(EscapeControls(problem)));
+            else if (const QString note = CDImageNote(image); !note.isEmpty())
+                std::fprintf(stderr, "velbrook: %s\n", qPrintable(EscapeControls(note)));
         }
     }
 
@@ -98,6 +102,8 @@ int main(int argc, char* argv[])
     QApplication::setWindowIcon(ApplicationIcon());
     QGuiApplication::setDesktopFileName(QStringLiteral("org.velbrook.Velbrook"));
     const TVorbisLibraries vorbisLibraries;
+    // The sound devices are counted once, before any window can play.
+    const TSoundSystem soundSystem;
 
     TMainForm mainForm;
     if (const QScreen* screen = QGuiApplication::primaryScreen())

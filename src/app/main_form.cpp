@@ -5,10 +5,13 @@
 #include "app/edit_track_name.h"
 #include "app/media_watcher.h"
 #include "app/no_device_hint.h"
+#include "app/query_cddb_form.h"
+#include "app/option_set_form.h"
 #include "app/volume_control.h"
 #include "audio/acs_exception.h"
 #include "codecs/mp3_encode_process.h"
 #include "codecs/wma_encode_process.h"
+#include "core/disc_info.h"
 #include "core/language.h"
 #include "core/program_folder.h"
 #include "core/prompter.h"
@@ -17,6 +20,7 @@
 #include "core/translate_form.h"
 #include "core/widget_prompter.h"
 #include "jobs/rip_form.h"
+#include "tools/ogg_player.h"
 #include "ui_main_form.h"
 
 #include <QActionGroup>
@@ -33,6 +37,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <utility>
 
 namespace {
 
@@ -145,16 +150,17 @@ TMainForm::TMainForm(TPrompter* prompter, QWidget* parent)
     connect(ui->aEditTrackName, &QAction::triggered, this, &TMainForm::RenameTitle);
     connect(ui->aQueryCDDB, &QAction::triggered, this, &TMainForm::QueryCDDB);
     connect(ui->miOpenOutput, &QAction::triggered, this, &TMainForm::OpenOutputFolder);
+    connect(ui->ActionOptionSet, &QAction::triggered, this, &TMainForm::OptionSet);
     connect(ui->miRefresh, &QAction::triggered, this, &TMainForm::Refresh);
     connect(ui->miEjectCD, &QAction::triggered, this, &TMainForm::EjectDisc);
     connect(ui->miCloseCD, &QAction::triggered, this, &TMainForm::CloseTray);
     connect(ui->miVolumeControl, &QAction::triggered, this, &TMainForm::VolumeControl);
+    connect(ui->miOggPlayer, &QAction::triggered, this, &TMainForm::ShowOggPlayer);
     connect(ui->miHelp, &QAction::triggered, this, &TMainForm::ShowHelp);
     connect(ui->miAbout, &QAction::triggered, this, &TMainForm::ShowAbout);
     // The windows of these commands are still to come.
-    for (QAction* later :
-         {ui->miWavToWav, ui->ActionRecord, ui->miOggPlayer, ui->ActionOptionSet, ui->aID3Edit, ui->aPlay,
-          ui->aPause, ui->aStop, ui->miRealPlayer, ui->miWindowsMediaPlayer})
+    for (QAction* later : {ui->miWavToWav, ui->ActionRecord, ui->aID3Edit, ui->aPlay,
+                           ui->aPause, ui->aStop, ui->miRealPlayer, ui->miWindowsMediaPlayer})
         connect(later, &QAction::triggered, this, [this, later] { ShowNotAvailable(later); });
     // One language at a time, shown as a choice; none is ticked before the first showing.
     auto* languages = new QActionGroup(this);
@@ -274,6 +280,7 @@ void TMainForm::showEvent(QShowEvent* event)
 
 void TMainForm::FirstShow()
 {
+    SettingsProblems = SettingsFileProblems();
     // Start-up always opens the first drive of the list, whichever the options
     // chose, so an image named on the command line is the drive in use.
     UseDrive(OpenDrive(0));
@@ -308,6 +315,10 @@ void TMainForm::Activated()
 {
     if (!isVisible() || ShutDownDone)
         return;
+    // Said over the window once it is up: such a file is neither read nor
+    // replaced.
+    for (const QString& problem : std::exchange(SettingsProblems, {}))
+        Prompter.Warning(problem);
     if (DriveHandle() == 0) {
         // Closing the hint activates this window again: show it once for as
         // long as the drive is missing.
@@ -579,6 +590,27 @@ void TMainForm::OpenOutputFolder()
     QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
 }
 
+void TMainForm::OptionSet()
+{
+    TOptionSetForm dialog(Prompter, Drive.DrivePosition(), this);
+    dialog.move(pos() + QPoint(50, 50));
+    if (dialog.exec() == QDialog::Accepted && dialog.DriveSwitchWanted())
+        SwitchDrive(dialog.SelectedDrive());
+}
+
+void TMainForm::SwitchDrive(int position)
+{
+    // The titles typed for the disc listed now stay with that disc.
+    KeepListedTitles();
+    ClearRows();
+    Drive.ForgetListedDisc();
+    TStatusText status;
+    UseDrive(Drive.SwitchDrive(position, &status));
+    ShowStatus(status);
+    ReadDisc();
+    SavedStatusText = StatusText();
+}
+
 void TMainForm::VolumeControl()
 {
     if (!StartVolumeControl())
@@ -593,7 +625,34 @@ void TMainForm::QueryCDDB()
         Prompter.Error(Translate(RES_ReadTocError));
         return;
     }
-    ShowNotAvailable(ui->aQueryCDDB);
+    TfrmQueryCDDB dialog(this, toc.FirstTrack, toc.LastTrack, DriveHandle());
+    if (dialog.exec() != TfrmQueryCDDB::FinishedResult)
+        return;
+    ApplyLookup(dialog.Result(), toc.FirstTrack);
+}
+
+void TMainForm::ApplyLookup(const TCddbLookupResult& result, int firstTrack)
+{
+    using TOutcome = TCddbLookupResult::TOutcome;
+    if (result.Outcome == TOutcome::Failed) {
+        ShowStatus(TStatusText::Plain(QStringLiteral("CDDB lookup failed: ") + result.Problem));
+        return;
+    }
+    std::vector<TTrackRow> rows = TrackRows();
+    const bool kept = Drive.ApplyLookup(result, firstTrack, &rows);
+    // The titles change in place, so ticks and the selection stay as they are.
+    QTreeWidget* list = ui->ListView1;
+    {
+        const QSignalBlocker blocker(list);
+        for (int i = 0; i < list->topLevelItemCount() && i < int(rows.size()); ++i)
+            list->topLevelItem(i)->setText(TitleColumn, rows[size_t(i)].Title);
+    }
+    list->headerItem()->setTextAlignment(TitleColumn, Qt::AlignLeft | Qt::AlignVCenter);
+    if (!kept)
+        ShowStatus(
+            TStatusText::Plain(QStringLiteral("The titles could not be written to ") + DiscInfoFilePath()));
+    else if (result.Outcome == TOutcome::NoTitles)
+        ShowStatus(TStatusText::Plain(QStringLiteral("CDDB found no track titles: ") + result.Problem));
 }
 
 void TMainForm::ChooseLanguage(QAction* item)
@@ -612,6 +671,19 @@ void TMainForm::ChooseLanguage(QAction* item)
     ApplyQtLanguage(language);
     // Status texts are not window texts: show the current one in the new language.
     ShowStatus(CurrentStatus);
+}
+
+void TMainForm::ShowOggPlayer()
+{
+    std::unique_ptr<TfrmOggPlayer> player;
+    try {
+        player = std::make_unique<TfrmOggPlayer>(this, Prompter);
+    } catch (const EACSException& error) {
+        // The Ogg Vorbis libraries are missing: the status bar says which.
+        ShowStatus(TStatusText::Plain(error.Message()));
+        return;
+    }
+    player->exec();
 }
 
 void TMainForm::ShowHelp()

@@ -6,6 +6,7 @@
 #include "cd/cd_drive.h"
 
 #include <QMainWindow>
+#include <QStringList>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -23,6 +24,7 @@ class TMediaWatcher;
 class TMp3EncodeProcess;
 class TWMAEncodeProcess;
 class TPrompter;
+struct TCddbLookupResult;
 
 // The program's main window: it opens the CD drive, lists the disc's tracks and
 // carries every command; every other window is shown modally over it. Start-up
@@ -105,9 +107,14 @@ private:
     void EjectDisc();
     void CloseTray();
     void OpenOutputFolder();
+    void OptionSet();
+    void SwitchDrive(int position);
     void VolumeControl();
     void QueryCDDB();
+    // Shows what a lookup found in the list and keeps it for the disc.
+    void ApplyLookup(const TCddbLookupResult& result, int firstTrack);
     void ChooseLanguage(QAction* item);
+    void ShowOggPlayer();
     void ShowHelp();
     void ShowAbout();
     void MediaArrived();
@@ -129,6 +136,9 @@ private:
     TStatusText CurrentStatus;
     bool Shown = false;
     bool HintShown = false;
+    // Settings or cache files that are not regular files, told once the window
+    // is first active, before the drive hint.
+    QStringList SettingsProblems;
     bool ShutDownDone = false;
     bool StartupTraced = false;
 };

@@ -100,9 +100,11 @@ TMediaWatcher::TState TMediaWatcher::Look() const
         const TDiscImage image = LoadDiscImage(WatchedSource);
         state.Known = true;
         state.Present = image.IsValid();
-        if (state.Present)
-            state.Signature =
-                FileSignature(image.DescriptionPath) + QLatin1Char('/') + FileSignature(image.DataPath);
+        if (state.Present) {
+            state.Signature = FileSignature(image.DescriptionPath);
+            for (const TImageFile& file : image.Files)
+                state.Signature += QLatin1Char('/') + FileSignature(file.Path);
+        }
         return state;
     }
     // Asking the drive's status neither spins the disc up nor locks the tray.

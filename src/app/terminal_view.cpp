@@ -24,6 +24,22 @@ void Write(std::FILE* file, const QString& text)
 
 } // namespace
 
+QString EscapeControls(const QString& text)
+{
+    QString escaped;
+    escaped.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t code = c.unicode();
+        if (code < 0x20 || code == 0x7F)
+            escaped += QStringLiteral("\\x%1").arg(code, 2, 16, QLatin1Char('0'));
+        else if (code >= 0x80 && code <= 0x9F)
+            escaped += QStringLiteral("\\u%1").arg(code, 4, 16, QLatin1Char('0'));
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
 TTerminal::TTerminal(std::FILE* out, std::FILE* err, bool live) : Out(out), Err(err), IsLive(live)
 {
 }
@@ -47,7 +63,7 @@ void TTerminal::ShowLive(const QString& line)
     if (!IsLive)
         return;
     // One column short of the width, so the cursor never wraps to a new line.
-    const QString fitted = line.left(Width() - 1);
+    const QString fitted = EscapeControls(line).left(Width() - 1);
     if (LiveShown && fitted == LiveLine)
         return;
     LiveLine = fitted;
@@ -63,7 +79,7 @@ void TTerminal::ClearLive()
 void TTerminal::PrintLine(const QString& line)
 {
     Hide();
-    Write(Out, line + QLatin1Char('\n'));
+    Write(Out, EscapeControls(line) + QLatin1Char('\n'));
     std::fflush(Out);
     Redraw();
 }
@@ -71,7 +87,10 @@ void TTerminal::PrintLine(const QString& line)
 void TTerminal::PrintMessage(const QString& text)
 {
     Hide();
-    Write(Err, text + QLatin1Char('\n'));
+    QStringList lines = text.split(QLatin1Char('\n'));
+    for (QString& line : lines)
+        line = EscapeControls(line);
+    Write(Err, lines.join(QLatin1Char('\n')) + QLatin1Char('\n'));
     std::fflush(Err);
     Redraw();
 }

@@ -9,6 +9,11 @@
 #include <cstdio>
 #include <functional>
 
+// text with every control character (U+0000 to U+001F, DEL, U+0080 to U+009F)
+// shown as an escape such as "\x1b", so titles and file names never reach a
+// terminal as commands (ESC sequences, BEL, a carriage return over a line).
+QString EscapeControls(const QString& text);
+
 // The command-line mode's screen: progress on standard output, messages on
 // standard error. On a terminal the item in progress is a live line redrawn
 // in place (carriage return); a message or a finished item's line is printed
@@ -30,9 +35,10 @@ public:
     // Live mode: draws line in place of the live line (nothing elsewhere).
     void ShowLive(const QString& line);
     void ClearLive();
-    // A line of standard output.
+    // A line of standard output. Every line the screen shows has its control
+    // characters escaped (EscapeControls).
     void PrintLine(const QString& line);
-    // A message on standard error, one line per line of text.
+    // A message on standard error, one line per line of text ("\n").
     void PrintMessage(const QString& text);
 
 private:

@@ -2,6 +2,7 @@
 
 #include "audio/acs_exception.h"
 #include "core/helpers.h"
+#include "core/worker_thread.h"
 
 #include <QFile>
 
@@ -25,7 +26,7 @@ void TACSThread::Start()
 {
     if (Worker.joinable())
         return;
-    Worker = std::thread(&TACSThread::Execute, this);
+    Worker = StartWorkerThread(&TACSThread::Execute, this);
     WorkerId = Worker.get_id();
 }
 

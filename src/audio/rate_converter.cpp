@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <numeric>
 
 namespace {
 
@@ -73,6 +74,84 @@ template <bool Forward> void Fir(const double* x, int count, const double* r, in
         FirAvx<Forward>(x, count, r, taps, y);
     else
         FirSse<Forward>(x, count, r, taps, y);
+}
+
+// The phase table's size limit in coefficients (512 KB): common pairs of
+// rates need far fewer (48000 -> 44100 Hz: 147 phases of 32).
+constexpr qint64 MaxPhaseValues = 1 << 16;
+
+// sum over t of k[t] x[t], taps a multiple of four, as four partial sums (tap
+// index modulo four) added pairwise at the end: the same additions in the same
+// order for either vector width.
+template <int Width> [[gnu::always_inline]] inline double Dot(const double* k, const double* x, int taps)
+{
+    using TVec = typename TVecOf<Width>::Type;
+    constexpr int Vectors = 4 / Width;
+    TVec sums[Vectors] = {};
+    for (int t = 0; t < taps; t += 4) {
+        for (int v = 0; v < Vectors; ++v) {
+            TVec a;
+            TVec b;
+            std::memcpy(&a, k + t + v * Width, sizeof a);
+            std::memcpy(&b, x + t + v * Width, sizeof b);
+            sums[v] += a * b;
+        }
+    }
+    double lanes[4];
+    std::memcpy(lanes, sums, sizeof lanes);
+    return (lanes[0] + lanes[1]) + (lanes[2] + lanes[3]);
+}
+
+struct TPhaseBank {
+    const double* Kernels;
+    int PaddedTaps;
+    bool Exact;
+    int Count;
+    // Delays run from 0 to Span - 1.
+    qint64 Span;
+};
+
+// out[p] = the input filtered at delays[p] / Span frames before frame
+// picks[p] (plane[picks[p] + t] is the kernel's tap t).
+template <int Width>
+[[gnu::always_inline]] inline void PolyphaseBody(const TPhaseBank& bank, const double* plane,
+                                                 const int* picks, const int* delays, int count, double* out)
+{
+    const int n = bank.PaddedTaps;
+    for (int p = 0; p < count; ++p) {
+        const double* x = plane + picks[p];
+        if (bank.Exact) {
+            out[p] = Dot<Width>(bank.Kernels + static_cast<qint64>(delays[p]) * n, x, n);
+            continue;
+        }
+        const double position = static_cast<double>(delays[p]) * bank.Count / static_cast<double>(bank.Span);
+        const int k = std::min(static_cast<int>(position), bank.Count - 1);
+        const double weight = position - k;
+        const double* kernel = bank.Kernels + static_cast<qint64>(k) * n;
+        out[p] = (1.0 - weight) * Dot<Width>(kernel, x, n) + weight * Dot<Width>(kernel + n, x, n);
+    }
+}
+
+void PolyphaseSse(const TPhaseBank& bank, const double* plane, const int* picks, const int* delays, int count,
+                  double* out)
+{
+    PolyphaseBody<2>(bank, plane, picks, delays, count, out);
+}
+
+[[gnu::target("avx")]] void PolyphaseAvx(const TPhaseBank& bank, const double* plane, const int* picks,
+                                         const int* delays, int count, double* out)
+{
+    PolyphaseBody<4>(bank, plane, picks, delays, count, out);
+}
+
+void Polyphase(const TPhaseBank& bank, const double* plane, const int* picks, const int* delays, int count,
+               double* out)
+{
+    static const bool avx = __builtin_cpu_supports("avx");
+    if (avx)
+        PolyphaseAvx(bank, plane, picks, delays, count, out);
+    else
+        PolyphaseSse(bank, plane, picks, delays, count, out);
 }
 
 // Nearest integer, halves to even, for |x| < 2^51: adding 1.5 x 2^52 leaves no
@@ -173,18 +252,25 @@ void TRateConverter::SetUp(TACSInput& input)
     Reversed.assign(KernelValue.rbegin(), KernelValue.rend());
 
     const bool up = OutRate >= InRate;
+    WholeRatio = up || InRate % OutRate == 0;
+    PaddedTaps = (Taps + 3) / 4 * 4;
     const qint64 maxFrames = ReadSize / FrameBytes;
     const qint64 maxOut = up ? (maxFrames * OutRate + InRate - 1) / InRate : maxFrames;
     InBuffer.assign(static_cast<std::size_t>(ReadSize), 0);
     OutBuffer.assign(static_cast<std::size_t>(maxOut * FrameBytes), 0);
+    // The padding is read (times zero coefficients) by the phase filters.
     for (int c = 0; c < Channels; ++c)
         Planes[static_cast<std::size_t>(c)].assign(
-            static_cast<std::size_t>(Taps - 1 + std::max(maxOut, maxFrames)), 0.0);
+            static_cast<std::size_t>(PaddedTaps - 1 + std::max(maxOut, maxFrames)), 0.0);
     for (int c = 0; c < Channels; ++c)
         Filtered[static_cast<std::size_t>(c)].assign(static_cast<std::size_t>(std::max(maxOut, maxFrames)),
                                                      0.0);
     if (!up)
         Picks.assign(static_cast<std::size_t>(maxFrames), 0);
+    if (!WholeRatio) {
+        Delays.assign(static_cast<std::size_t>(maxFrames), 0);
+        SetUpPhases();
+    }
     Remainder = -1;
     // Each run starts from silence: the end of the previous file must not
     // leak into the first samples of the next one.
@@ -207,6 +293,23 @@ void TRateConverter::SetUp(TACSInput& input)
     }
 }
 
+void TRateConverter::SetUpPhases()
+{
+    // Every delay is a multiple of the rates' greatest common divisor.
+    PhaseStep = std::gcd(InRate, OutRate);
+    const qint64 span = OutRate / PhaseStep;
+    ExactPhases = span * PaddedTaps <= MaxPhaseValues;
+    PhaseCount = static_cast<int>(ExactPhases ? span : std::max<qint64>(16, MaxPhaseValues / PaddedTaps - 1));
+    const int kernels = ExactPhases ? PhaseCount : PhaseCount + 1;
+    PhaseKernels.assign(static_cast<std::size_t>(kernels) * static_cast<std::size_t>(PaddedTaps), 0.0);
+    for (int k = 0; k < kernels; ++k) {
+        const double offset = static_cast<double>(k) / static_cast<double>(ExactPhases ? span : PhaseCount);
+        const std::vector<double> kernel = ShiftedSincKernel(Taps, FilterWindow(), CutoffValue, offset);
+        std::copy(kernel.begin(), kernel.end(),
+                  PhaseKernels.begin() + static_cast<std::ptrdiff_t>(k) * PaddedTaps);
+    }
+}
+
 void TRateConverter::TearDown()
 {
     TBufferedConverter::TearDown();
@@ -215,6 +318,8 @@ void TRateConverter::TearDown()
     for (std::vector<double>& filtered : Filtered)
         std::vector<double>().swap(filtered);
     std::vector<int>().swap(Picks);
+    std::vector<int>().swap(Delays);
+    std::vector<double>().swap(PhaseKernels);
 }
 
 int TRateConverter::ConvertBlock(int frames)
@@ -267,15 +372,26 @@ int TRateConverter::Downsample(int frames)
 {
     if (Remainder < 0)
         Remainder = OutRate;
+    // Output p lies at input frame p In / Out; it is picked at the next whole
+    // frame j and lies Out - remainder (before the pick) units of 1 / Out
+    // before it. In units of the rates' common divisor the delay is the index
+    // of its phase.
+    const qint64 unit = WholeRatio ? 1 : PhaseStep;
+    const qint64 inUnits = InRate / unit;
+    const qint64 outUnits = OutRate / unit;
+    qint64 remainder = Remainder / unit;
     int produced = 0;
     for (int j = 0; j < frames; ++j) {
-        if (Remainder > OutRate) {
-            Remainder -= OutRate;
+        if (remainder > outUnits) {
+            remainder -= outUnits;
         } else {
+            if (!WholeRatio)
+                Delays[static_cast<std::size_t>(produced)] = static_cast<int>(outUnits - remainder);
             Picks[static_cast<std::size_t>(produced++)] = j;
-            Remainder += InRate - OutRate;
+            remainder += inUnits - outUnits;
         }
     }
+    Remainder = remainder * unit;
     const char* in = InBuffer.data();
     char* out = OutBuffer.data();
     const int history = Taps - 1;
@@ -288,7 +404,11 @@ int TRateConverter::Downsample(int frames)
         for (int j = 0; j < frames; ++j)
             plane[history + j] = SampleAt(in, j * Channels + c);
         double* filtered = Filtered[static_cast<std::size_t>(c)].data();
-        if (dense) {
+        if (!WholeRatio) {
+            const TPhaseBank bank{PhaseKernels.data(), PaddedTaps, ExactPhases, PhaseCount,
+                                  OutRate / PhaseStep};
+            Polyphase(bank, plane, Picks.data(), Delays.data(), produced, filtered);
+        } else if (dense) {
             Fir<false>(plane, frames, r, Taps, filtered);
             for (int p = 0; p < produced; ++p)
                 filtered[p] = filtered[Picks[static_cast<std::size_t>(p)]];

@@ -9,10 +9,12 @@
 
 // Changes the sample rate of 16-bit mono or stereo PCM. Upsampling (and equal
 // rates) interpolates linearly to the output rate and smooths the result with
-// a windowed-sinc low-pass; downsampling filters the input with the low-pass
-// and keeps the filtered value at the frames the output rate falls on. The
-// filter history is carried from block to block, so the blocks join without a
-// seam. Output samples are clipped to the 16-bit range.
+// a windowed-sinc low-pass. Downsampling by a whole number filters the input
+// with the low-pass and keeps every n-th filtered frame; by any other ratio,
+// each output applies the low-pass shifted to the exact time the output falls
+// on between two input frames (a polyphase filter bank over the same kernel).
+// The filter history is carried from block to block, so the blocks join
+// without a seam. Output samples are clipped to the 16-bit range.
 //
 // The input must deliver 16-bit samples; that is not checked.
 //
@@ -53,6 +55,7 @@ protected:
 private:
     int Upsample(int frames);
     int Downsample(int frames);
+    void SetUpPhases();
 
     std::atomic<int> OutSampleRateValue{22050};
     std::atomic<int> KernelWidthValue{30};
@@ -79,4 +82,18 @@ private:
     std::array<std::vector<double>, 2> Filtered;
     // Downsampling: the frames of the block that produce an output.
     std::vector<int> Picks;
+    // Downsampling by a ratio that is not whole: how far each output lies
+    // before its picked frame, in units of PhaseStep / OutRate input frames.
+    std::vector<int> Delays;
+    // The kernel shifted by every delay the ratio can produce (ExactPhases),
+    // or by PhaseCount + 1 evenly spaced delays from 0 to 1 frame, between
+    // which a ratio needing too many is interpolated; each PaddedTaps long,
+    // zero-padded.
+    std::vector<double> PhaseKernels;
+    bool WholeRatio = true;
+    bool ExactPhases = true;
+    // The greatest common divisor of the two rates.
+    qint64 PhaseStep = 1;
+    int PhaseCount = 0;
+    int PaddedTaps = 0;
 };

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <new>
+#include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -22,8 +23,11 @@ extern "C" {
 
 namespace {
 
-// The largest data chunk a WAV image can describe.
+// The largest data chunk a WAV file can describe: a decoding never passes it.
 constexpr qint64 MaxImageData = 0xFFFFFFFFLL - 36;
+// Compressed bytes read and decoded at a time: at the lowest MPEG bit rates a
+// few seconds of sound.
+constexpr qint64 InputPieceBytes = 16384;
 // Packets for codecs that have no parser and no block size.
 constexpr int PlainPacketBytes = 4096;
 // More channels than any sound file has: a damaged header.
@@ -105,9 +109,54 @@ bool ReadExact(QIODevice& stream, char* buffer, qint64 length)
     return true;
 }
 
-// One decoder over the compressed bytes: splits them into packets (with the
-// codec's parser when it has one) and hands each decoded frame to a callback,
-// which may stop the run. Every FFmpeg object is released with the decoder.
+// The compressed bytes of a stream, handed out a piece at a time, each piece
+// followed by the zeroed padding FFmpeg's parsers may read into.
+class TInput {
+public:
+    TInput(QIODevice* stream, qint64 offset, qint64 length)
+        : Stream(stream), Offset(offset), Remaining(length),
+          Buffer(static_cast<std::size_t>(InputPieceBytes) + AV_INPUT_BUFFER_PADDING_SIZE, 0)
+    {
+    }
+
+    // Reads the next piece: its size, 0 at the end (also where a file that
+    // shrank ends), -1 when the stream cannot be read.
+    qint64 Next()
+    {
+        if (Remaining <= 0 || !Stream)
+            return 0;
+        const qint64 want = std::min(InputPieceBytes, Remaining);
+        if (!Stream->seek(Offset))
+            return -1;
+        char* out = reinterpret_cast<char*>(Buffer.data());
+        qint64 got = 0;
+        while (got < want) {
+            const qint64 n = Stream->read(out + got, want - got);
+            if (n < 0)
+                return -1;
+            if (n == 0)
+                break;
+            got += n;
+        }
+        std::memset(out + got, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+        Offset += got;
+        Remaining = got < want ? 0 : Remaining - got;
+        return got;
+    }
+
+    const uint8_t* Data() const { return Buffer.data(); }
+
+private:
+    QIODevice* Stream;
+    qint64 Offset;
+    qint64 Remaining;
+    std::vector<uint8_t> Buffer;
+};
+
+// One decoder over the compressed bytes as they come: splits them into
+// packets (with the codec's parser when it has one) and hands each decoded
+// frame to a callback, which may stop the run. Every FFmpeg object is
+// released with the decoder.
 class TDecoder {
 public:
     using TFrameHandler = std::function<bool(const AVFrame&)>;
@@ -145,50 +194,83 @@ public:
         if (avcodec_open2(Context.get(), codec, nullptr) < 0)
             return false;
         Parser.reset(av_parser_init(id));
-        BlockAlign = format.BlockAlign;
+        BlockBytes = format.BlockAlign > 0 ? format.BlockAlign : PlainPacketBytes;
         return true;
     }
 
-    // Decodes size bytes at data, which must be followed by
+    // Decodes the next size bytes at data, which must be followed by
     // AV_INPUT_BUFFER_PADDING_SIZE readable bytes. False when the handler
-    // stopped the run.
-    bool Decode(const uint8_t* data, qint64 size, const TFrameHandler& handler)
+    // stopped the run or the parser can go no further (Stuck).
+    bool Feed(const uint8_t* data, qint64 size, const TFrameHandler& handler)
     {
-        qint64 at = 0;
-        if (Parser) {
-            for (;;) {
-                const int chunk = static_cast<int>(std::min<qint64>(size - at, 1 << 20));
-                uint8_t* packetData = nullptr;
-                int packetSize = 0;
-                const int used = av_parser_parse2(Parser.get(), Context.get(), &packetData, &packetSize,
-                                                  chunk > 0 ? data + at : nullptr, chunk, AV_NOPTS_VALUE,
-                                                  AV_NOPTS_VALUE, 0);
-                if (used < 0 || (used == 0 && packetSize == 0 && chunk > 0))
-                    break;
-                at += used;
-                if (packetSize > 0 && !Feed(packetData, packetSize, handler))
-                    return false;
-                // An empty input flushes the parser; once it has nothing more,
-                // the data is done.
-                if (chunk == 0 && packetSize == 0)
-                    break;
+        if (!Parser) {
+            Carry.insert(Carry.end(), data, data + size);
+            std::size_t at = 0;
+            const auto step = static_cast<std::size_t>(BlockBytes);
+            bool go = true;
+            while (go && Carry.size() - at >= step) {
+                go = SendCopy(Carry.data() + at, step, handler);
+                at += step;
             }
-        } else {
-            const qint64 step = BlockAlign > 0 ? BlockAlign : PlainPacketBytes;
-            while (at < size) {
-                const int length = static_cast<int>(std::min(step, size - at));
-                if (!Feed(data + at, length, handler))
-                    return false;
-                at += length;
-            }
+            Carry.erase(Carry.begin(), Carry.begin() + static_cast<std::ptrdiff_t>(at));
+            return go;
         }
-        return Feed(nullptr, 0, handler);
+        qint64 at = 0;
+        while (at < size) {
+            uint8_t* packetData = nullptr;
+            int packetSize = 0;
+            const int used =
+                av_parser_parse2(Parser.get(), Context.get(), &packetData, &packetSize, data + at,
+                                 static_cast<int>(size - at), AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+            if (used < 0 || (used == 0 && packetSize == 0)) {
+                Stuck = true;
+                return false;
+            }
+            at += used;
+            if (packetSize > 0 && !Send(packetData, packetSize, handler))
+                return false;
+        }
+        return true;
     }
 
+    // The end of the data: what the parser or the block splitter holds, then
+    // what the decoder holds. False when the handler stopped the run.
+    bool Finish(const TFrameHandler& handler)
+    {
+        if (Parser && !Stuck) {
+            for (;;) {
+                uint8_t* packetData = nullptr;
+                int packetSize = 0;
+                av_parser_parse2(Parser.get(), Context.get(), &packetData, &packetSize, nullptr, 0,
+                                 AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+                if (packetSize <= 0)
+                    break;
+                if (!Send(packetData, packetSize, handler))
+                    return false;
+            }
+        } else if (!Carry.empty()) {
+            const bool go = SendCopy(Carry.data(), Carry.size(), handler);
+            Carry.clear();
+            if (!go)
+                return false;
+        }
+        return Send(nullptr, 0, handler);
+    }
+
+    bool IsStuck() const { return Stuck; }
+
 private:
+    // A packet from the block splitter, copied so it has its padding.
+    bool SendCopy(const uint8_t* data, std::size_t size, const TFrameHandler& handler)
+    {
+        PacketCopy.assign(size + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+        std::memcpy(PacketCopy.data(), data, size);
+        return Send(PacketCopy.data(), static_cast<int>(size), handler);
+    }
+
     // Sends one packet (none: the end of the data) and passes on every frame
     // the decoder has ready. False when the handler stopped the run.
-    bool Feed(const uint8_t* data, int size, const TFrameHandler& handler)
+    bool Send(const uint8_t* data, int size, const TFrameHandler& handler)
     {
         AVPacket* packet = nullptr;
         if (data) {
@@ -225,11 +307,14 @@ private:
     std::unique_ptr<AVCodecParserContext, TParserFree> Parser;
     std::unique_ptr<AVPacket, TPacketFree> Packet;
     std::unique_ptr<AVFrame, TFrameFree> Frame;
-    int BlockAlign = 0;
+    qint64 BlockBytes = PlainPacketBytes;
+    std::vector<uint8_t> Carry; // the start of a block the next piece completes
+    std::vector<uint8_t> PacketCopy;
+    bool Stuck = false;
 };
 
-// Turns decoded frames into interleaved PCM of one format, following the
-// decoder when its output format changes along the way.
+// Turns decoded frames into interleaved PCM of one format, appended to Out,
+// following the decoder when its output format changes along the way.
 class TPcmWriter {
 public:
     TPcmWriter(int channels, int sampleRate, AVSampleFormat format)
@@ -238,8 +323,8 @@ public:
         av_channel_layout_default(&OutLayout.Layout, channels);
     }
 
-    // False when the frame cannot be converted or the output would be too
-    // large for a WAV image.
+    // False when the frame cannot be converted or the output would pass
+    // what a WAV file can hold.
     bool Add(const AVFrame& frame)
     {
         if (frame.nb_samples <= 0)
@@ -260,7 +345,7 @@ public:
         return Convert(nullptr, 0);
     }
 
-    std::vector<std::unique_ptr<QByteArray>> Pieces;
+    std::vector<char> Out;
     qint64 Total = 0;
 
 private:
@@ -307,22 +392,15 @@ private:
             return false;
         if (room == 0)
             return true;
-        const qint64 bytes = static_cast<qint64>(room) * FrameBytes;
-        if (bytes > MaxImageData)
-            return false;
-        auto piece = std::make_unique<QByteArray>(bytes, Qt::Uninitialized);
-        uint8_t* output = reinterpret_cast<uint8_t*>(piece->data());
+        const std::size_t before = Out.size();
+        Out.resize(before + static_cast<std::size_t>(room) * static_cast<std::size_t>(FrameBytes));
+        uint8_t* output = reinterpret_cast<uint8_t*>(Out.data() + before);
         const int made = swr_convert(Swr.get(), &output, room, input, samples);
-        if (made < 0)
+        const qint64 madeBytes = static_cast<qint64>(std::max(made, 0)) * FrameBytes;
+        Out.resize(before + static_cast<std::size_t>(madeBytes));
+        if (made < 0 || Total + madeBytes > MaxImageData)
             return false;
-        const qint64 madeBytes = static_cast<qint64>(made) * FrameBytes;
-        if (Total + madeBytes > MaxImageData)
-            return false;
-        if (made == 0)
-            return true;
-        piece->truncate(madeBytes);
         Total += madeBytes;
-        Pieces.push_back(std::move(piece));
         return true;
     }
 
@@ -338,12 +416,85 @@ private:
 
 } // namespace
 
+// One pass of decoding: compressed pieces in, PCM out as it is asked for. At
+// most the PCM of one input piece waits in memory.
+class TWaveConverter::TRun {
+public:
+    TRun(QIODevice* stream, qint64 offset, qint64 length, int channels, int sampleRate, int bits)
+        : Input(stream, offset, length),
+          Writer(channels, sampleRate, bits == 8 ? AV_SAMPLE_FMT_U8 : AV_SAMPLE_FMT_S16)
+    {
+    }
+
+    bool Open(const TFormat& source) { return Decoder.Open(source); }
+
+    // Bytes copied to buffer, 0 at the end; -1 when the stream could not be
+    // read or the decoded sound cannot be converted.
+    qint64 Read(char* buffer, qint64 length)
+    {
+        qint64 done = 0;
+        while (done < length) {
+            const qint64 waiting = static_cast<qint64>(Writer.Out.size()) - Taken;
+            if (waiting > 0) {
+                const qint64 n = std::min(waiting, length - done);
+                std::memcpy(buffer + done, Writer.Out.data() + Taken, static_cast<std::size_t>(n));
+                Taken += n;
+                done += n;
+                continue;
+            }
+            Writer.Out.clear();
+            Taken = 0;
+            if (Ended)
+                break;
+            DecodeMore();
+        }
+        return done == 0 && Failed ? -1 : done;
+    }
+
+    bool ReadFailed() const { return StreamFailed; }
+
+private:
+    void DecodeMore()
+    {
+        const auto handler = [this](const AVFrame& frame) {
+            Failed = !Writer.Add(frame);
+            return !Failed;
+        };
+        const qint64 n = Input.Next();
+        if (n < 0) {
+            Failed = StreamFailed = true;
+            Ended = true;
+            return;
+        }
+        const bool go = n > 0 && Decoder.Feed(Input.Data(), n, handler);
+        if (go)
+            return;
+        // The end of the data, or a parser that can go no further: what the
+        // decoder holds is still sound.
+        if (!Failed && (n == 0 || Decoder.IsStuck()) && Decoder.Finish(handler))
+            Failed = !Writer.Flush();
+        Ended = true;
+    }
+
+    TInput Input;
+    TDecoder Decoder;
+    TPcmWriter Writer;
+    qint64 Taken = 0; // bytes of Writer.Out already handed out
+    bool Ended = false;
+    bool Failed = false;
+    bool StreamFailed = false;
+};
+
 TWaveConverter::TWaveConverter() = default;
 
 TWaveConverter::~TWaveConverter() = default;
 
 void TWaveConverter::ReadWavData(QIODevice& stream)
 {
+    Run.reset();
+    Stream = nullptr;
+    DataOffset = 0;
+    DataLength = 0;
     qint64 offset = FindFirstWavChunk(stream);
     if (offset < 0)
         return;
@@ -363,19 +514,11 @@ void TWaveConverter::ReadWavData(QIODevice& stream)
             SourceFormatDeclared = chunk.Size;
             haveFormat = true;
         } else if (haveFormat && WavIdMatches(chunk.Id, "data")) {
-            // A data chunk may claim up to 4 GB; what is loaded is what the
+            // A data chunk may claim up to 4 GB; what is read is what the
             // stream really holds.
-            QByteArray data;
-            try {
-                data = QByteArray(available + AV_INPUT_BUFFER_PADDING_SIZE, '\0');
-            } catch (const std::bad_alloc&) {
-                return;
-            }
-            if (!ReadExact(stream, data.data(), available))
-                return;
-            Memory = std::move(data);
-            Offset = 0;
-            Size = available;
+            Stream = &stream;
+            DataOffset = chunk.Body();
+            DataLength = available;
             return;
         }
         offset = NextWavChunk(stream, chunk);
@@ -386,7 +529,7 @@ bool TWaveConverter::SourceUsable() const
 {
     // A format shorter than the common 16 bytes is cut off; one longer than
     // any codec's description is damaged.
-    return Size > 0 && SourceFormatDeclared >= 16 && SourceFormatDeclared <= FormatAreaSize &&
+    return Stream && DataLength > 0 && SourceFormatDeclared >= 16 && SourceFormatDeclared <= FormatAreaSize &&
            SourceFormatLength == SourceFormatDeclared;
 }
 
@@ -394,28 +537,44 @@ int TWaveConverter::FormatSuggest()
 {
     if (qFromLittleEndian<quint16>(TargetFormat.data()) != WavFormatPcm || !SourceUsable())
         return ResultNotPossible;
-    TDecoder decoder;
-    if (!decoder.Open(ParseFormat(SourceFormat, SourceFormatLength)))
-        return ResultNotPossible;
-    int channels = 0;
-    int sampleRate = 0;
-    // The first decoded frame tells the decoder's own format; the stream
-    // header in the fmt chunk may be wrong.
-    decoder.Decode(reinterpret_cast<const uint8_t*>(Data()), Size, [&](const AVFrame& frame) {
-        if (frame.nb_samples <= 0)
-            return true;
-        channels = frame.ch_layout.nb_channels;
-        sampleRate = frame.sample_rate;
-        return false;
-    });
-    if (channels <= 0 || channels > MaxChannels || sampleRate <= 0)
-        return ResultNotPossible;
-    TargetFormat = PcmFormat(channels, sampleRate, 16);
-    return ResultOk;
+    try {
+        TDecoder decoder;
+        if (!decoder.Open(ParseFormat(SourceFormat, SourceFormatLength)))
+            return ResultNotPossible;
+        int channels = 0;
+        int sampleRate = 0;
+        // The first decoded frame tells the decoder's own format; the stream
+        // header in the fmt chunk may be wrong.
+        const auto handler = [&](const AVFrame& frame) {
+            if (frame.nb_samples <= 0)
+                return true;
+            channels = frame.ch_layout.nb_channels;
+            sampleRate = frame.sample_rate;
+            return false;
+        };
+        TInput input(Stream, DataOffset, DataLength);
+        for (;;) {
+            const qint64 n = input.Next();
+            if (n < 0)
+                return ResultReadFailed;
+            if (n == 0 || !decoder.Feed(input.Data(), n, handler)) {
+                if (n == 0 || decoder.IsStuck())
+                    decoder.Finish(handler);
+                break;
+            }
+        }
+        if (channels <= 0 || channels > MaxChannels || sampleRate <= 0)
+            return ResultNotPossible;
+        TargetFormat = PcmFormat(channels, sampleRate, 16);
+        return ResultOk;
+    } catch (const std::bad_alloc&) {
+        return ResultNoMemory;
+    }
 }
 
 int TWaveConverter::ConvertData()
 {
+    Run.reset();
     const TFormat target = ParseFormat(TargetFormat, FormatAreaSize);
     if (target.Tag != WavFormatPcm || (target.BitsPerSample != 8 && target.BitsPerSample != 16) ||
         target.Channels < 1 || target.Channels > MaxChannels || target.SampleRate < 1)
@@ -423,70 +582,51 @@ int TWaveConverter::ConvertData()
     if (!SourceUsable())
         return ResultNotPossible;
     try {
-        TDecoder decoder;
-        if (!decoder.Open(ParseFormat(SourceFormat, SourceFormatLength)))
+        auto run = std::make_unique<TRun>(Stream, DataOffset, DataLength, target.Channels, target.SampleRate,
+                                          target.BitsPerSample);
+        if (!run->Open(ParseFormat(SourceFormat, SourceFormatLength)))
             return ResultNotPossible;
-        TPcmWriter writer(target.Channels, target.SampleRate,
-                          target.BitsPerSample == 8 ? AV_SAMPLE_FMT_U8 : AV_SAMPLE_FMT_S16);
-        bool failed = false;
-        decoder.Decode(reinterpret_cast<const uint8_t*>(Data()), Size, [&](const AVFrame& frame) {
-            failed = !writer.Add(frame);
-            return !failed;
-        });
-        if (failed || !writer.Flush() || writer.Total == 0)
-            return ResultNotPossible;
-        // The decoded pieces go into one buffer with room for the image header
-        // in front; each piece is freed once copied, so the peak stays near
-        // the decoded size.
-        QByteArray decoded(WavPcmHeaderSize + writer.Total, Qt::Uninitialized);
-        char* at = decoded.data() + WavPcmHeaderSize;
-        for (std::unique_ptr<QByteArray>& piece : writer.Pieces) {
-            std::memcpy(at, piece->constData(), static_cast<std::size_t>(piece->size()));
-            at += piece->size();
-            piece.reset();
-        }
-        Memory = std::move(decoded);
-        Offset = WavPcmHeaderSize;
-        Size = writer.Total;
-        SourceFormat = PcmFormat(target.Channels, target.SampleRate, target.BitsPerSample);
-        SourceFormatLength = 16;
-        SourceFormatDeclared = 16;
+        Run = std::move(run);
         return ResultOk;
     } catch (const std::bad_alloc&) {
         return ResultNoMemory;
     }
 }
 
-QByteArray TWaveConverter::ImageHeader() const
+qint64 TWaveConverter::ReadConverted(char* buffer, qint64 length)
 {
-    QByteArray header = PcmWavHeader(1, 8000, 16, static_cast<quint32>(std::min(Size, MaxImageData)));
-    std::memcpy(header.data() + 20, SourceFormat.data(), 16);
-    return header;
-}
-
-int TWaveConverter::WriteWavImage(QIODevice& stream)
-{
-    const QByteArray header = ImageHeader();
-    if (stream.write(header) != header.size())
-        return ResultWriteFailed;
-    if (Size > 0 && stream.write(Data(), Size) != Size)
-        return ResultWriteFailed;
-    return ResultOk;
-}
-
-QByteArray TWaveConverter::TakeWavImage()
-{
-    const QByteArray header = ImageHeader();
-    QByteArray image;
-    if (Offset == WavPcmHeaderSize) {
-        image = std::move(Memory);
-        image.truncate(WavPcmHeaderSize + Size);
-        std::memcpy(image.data(), header.constData(), WavPcmHeaderSize);
-    } else {
-        image = header + QByteArray(Data(), Size);
+    if (!Run)
+        return -1;
+    try {
+        return Run->Read(buffer, length);
+    } catch (const std::bad_alloc&) {
+        Run.reset();
+        return -1;
     }
-    Memory.clear();
-    Offset = 0;
-    Size = 0;
-    return image;
+}
+
+int TWaveConverter::MeasureData(qint64* bytes)
+{
+    int result = ConvertData();
+    if (result != ResultOk)
+        return result;
+    std::vector<char> scratch(65536);
+    qint64 total = 0;
+    for (;;) {
+        const qint64 n = ReadConverted(scratch.data(), static_cast<qint64>(scratch.size()));
+        if (n < 0) {
+            result = Run && Run->ReadFailed() ? ResultReadFailed : ResultNotPossible;
+            Run.reset();
+            return result;
+        }
+        if (n == 0)
+            break;
+        total += n;
+    }
+    if (total == 0) {
+        Run.reset();
+        return ResultNotPossible;
+    }
+    *bytes = total;
+    return ConvertData();
 }

@@ -1,7 +1,6 @@
 #include "wave_in.h"
 
 #include "audio/acs_exception.h"
-#include "audio/wave_converter.h"
 #include "core/helpers.h"
 
 #include <QFile>
@@ -152,36 +151,48 @@ void TWaveIn::OpenCompressed()
         Valid = true;
         return;
     }
+    // A file measured before needs only its start checked for a read; any
+    // other is decoded once to learn its length.
+    const bool measured = known && Remembered.Valid;
+    const qint64 measuredSize = Remembered.Size;
     Remembered = file;
-    TWaveConverter converter;
+    auto converter = std::make_unique<TWaveConverter>();
     int result = StreamDevice->seek(0) ? TWaveConverter::ResultOk : TWaveConverter::ResultNotPossible;
     if (result == TWaveConverter::ResultOk) {
-        converter.ReadWavData(*StreamDevice);
-        qToLittleEndian<quint16>(WavFormatPcm, converter.TargetFormat.data());
-        result = converter.FormatSuggest();
+        converter->ReadWavData(*StreamDevice);
+        qToLittleEndian<quint16>(WavFormatPcm, converter->TargetFormat.data());
+        result = converter->FormatSuggest();
     }
+    qint64 bytes = measuredSize;
     if (result == TWaveConverter::ResultOk)
-        result = converter.ConvertData();
-    if (result != TWaveConverter::ResultOk) {
+        result = measured ? converter->ConvertData() : converter->MeasureData(&bytes);
+    const int channels = qFromLittleEndian<quint16>(converter->TargetFormat.data() + 2);
+    const auto sampleRate = static_cast<int>(qFromLittleEndian<quint32>(converter->TargetFormat.data() + 4));
+    if (result != TWaveConverter::ResultOk || channels < 1 || channels > 2 || sampleRate < 1) {
         InvalidReason = reason;
         return;
     }
-    DecodedImage = converter.TakeWavImage();
-    DecodedStream = std::make_unique<QBuffer>(&DecodedImage);
-    DecodedStream->open(QIODevice::ReadOnly);
-    CompressedFile = std::move(OwnedStream);
-    StreamDevice = DecodedStream.get();
-    const TWavHeader image = ScanWavHeader(*StreamDevice);
-    if (!CheckFormat(image) || !StreamDevice->seek(DataStart)) {
-        InvalidReason = reason;
-        TotalSamples = 0;
-        SizeValue = 0;
-        return;
-    }
-    Header = image;
-    StoredChannels = Header.Channels;
-    StoredSampleRate = Header.SampleRate;
-    ReadOffset = DataStart;
+    FrameBytes = 2 * channels;
+    TWavHeader header;
+    header.WavType = wtACM;
+    header.FormatTag = WavFormatPcm;
+    header.Channels = channels;
+    header.SampleRate = sampleRate;
+    header.BlockAlign = FrameBytes;
+    header.BitsPerSample = 16;
+    header.DataOffset = 0;
+    header.DataSize = static_cast<quint32>(std::min<qint64>(bytes, 0xFFFFFFFFLL));
+    Header = header;
+    StoredChannels = channels;
+    StoredSampleRate = sampleRate;
+    StoredBitsPerSample = 16;
+    TotalSamples = bytes / FrameBytes;
+    SizeValue = TotalSamples * FrameBytes;
+    DataStart = 0;
+    DataEnd = SizeValue;
+    ReadOffset = 0;
+    OutBuffer.resize(OutBufferBytes / 2 + 1);
+    Converter = std::move(converter);
     WavTypeValue = wtACM;
     Valid = true;
     Remembered.Valid = true;
@@ -193,9 +204,41 @@ void TWaveIn::OpenCompressed()
 
 void TWaveIn::ReleaseCompressed()
 {
-    DecodedStream.reset();
-    DecodedImage = QByteArray();
-    CompressedFile.reset();
+    Converter.reset();
+}
+
+int TWaveIn::FillDecoded(char* destination, qint64 wanted)
+{
+    const qint64 length = std::min(wanted, DataEnd - ReadOffset);
+    if (length <= 0 || !Converter)
+        return 0;
+    const qint64 got = Converter->ReadConverted(destination, length);
+    if (got < 0)
+        throw EACSException(
+            QStringLiteral("The compressed sound in the file \"%1\" cannot be decoded.").arg(FileName()));
+    ReadOffset += got;
+    return static_cast<int>(got);
+}
+
+bool TWaveIn::SeekDecoded(qint64 offset)
+{
+    if (!Converter)
+        return false;
+    // The decoder only goes forward: going back starts it over.
+    if (offset < ReadOffset) {
+        if (Converter->ConvertData() != TWaveConverter::ResultOk)
+            return false;
+        ReadOffset = 0;
+    }
+    char* scratch = reinterpret_cast<char*>(OutBuffer.data());
+    while (ReadOffset < offset) {
+        const qint64 got =
+            Converter->ReadConverted(scratch, std::min<qint64>(OutBufferBytes, offset - ReadOffset));
+        if (got <= 0)
+            return false;
+        ReadOffset += got;
+    }
+    return true;
 }
 
 // Sets the stored format, TotalSamples, Size and the buffers for a header the
@@ -308,6 +351,12 @@ bool TWaveIn::SeekSample(qint64 frame)
     if (OpenCount == 0 || !Valid)
         return false;
     frame = std::clamp<qint64>(frame, 0, TotalSamples);
+    if (WavTypeValue == wtACM) {
+        BufStart = 1;
+        BufEnd = 0;
+        SkipFrames = 0;
+        return SeekDecoded(frame * FrameBytes);
+    }
     if (IsAdpcm()) {
         const qint64 block = frame / BlockFrames;
         ReadOffset = DataStart + block * Header.BlockAlign;
@@ -340,10 +389,11 @@ int TWaveIn::Refill(char* direct, int capacity)
     for (int attempt = 0; attempt < 2; ++attempt) {
         const qint64 wanted = Size() - Position();
         int produced = 0;
+        char* destination = direct ? direct : reinterpret_cast<char*>(OutBuffer.data());
         if (wanted > 0)
-            produced = IsAdpcm() ? FillAdpcm(wanted)
-                                 : FillPcm(direct ? direct : reinterpret_cast<char*>(OutBuffer.data()),
-                                           std::min<qint64>(capacity, wanted));
+            produced = IsAdpcm()               ? FillAdpcm(wanted)
+                       : WavTypeValue == wtACM ? FillDecoded(destination, std::min<qint64>(capacity, wanted))
+                                               : FillPcm(destination, std::min<qint64>(capacity, wanted));
         if (produced > 0 || !Loop())
             return produced;
         SeekSample(std::clamp<qint64>(StartSample(), 0, TotalSamples));

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "audio/acs_input.h"
+#include "audio/wave_converter.h"
 #include "audio/wave_format.h"
 
-#include <QBuffer>
 #include <QDateTime>
 
 #include <memory>
@@ -11,13 +11,15 @@
 
 // The WAV file source: PCM (8 or 16 bits, mono or stereo), IMA ADPCM and
 // Microsoft ADPCM, the ADPCM kinds decoded to 16 bits. MPEG audio inside a WAV
-// file (wtACM) is decoded whole into memory when a read begins, and delivered
-// as the decoder's own rate and channels with 16 bits. Not valid: files with 0
+// file (wtACM) is decoded piece by piece as it is read, and delivered as the
+// decoder's own rate and channels with 16 bits; its length is found by
+// decoding it once, without keeping what is decoded. Not valid: files with 0
 // or more than 2 channels, no sample rate, a sample size other than 8 or 16
 // bits, or compressed data that decodes to nothing.
 //
-// Queries on an idle wtACM file decode it only the first time: what they
-// answer is kept while the file's size and modification time stay the same.
+// A wtACM file is measured only the first time: what the queries answer, and
+// the length a read delivers, are kept while the file's size and modification
+// time stay the same. Seeking back in one decodes again from its start.
 //
 // ADPCM output stops at the frame count of the fact chunk (or, without one,
 // at the end of the data chunk), so the padding of the last block is not
@@ -44,10 +46,13 @@ protected:
 private:
     void ReadHeader();
     bool CheckFormat(const TWavHeader& header);
-    // Decodes a wtACM file into an in-memory PCM image and reads that instead,
-    // or answers from what an earlier decoding of the same file found.
+    // Sets up the decoding of a wtACM file, measuring it unless an earlier
+    // decoding of the same file did.
     void OpenCompressed();
     void ReleaseCompressed();
+    // wtACM: the decoded sound from ReadOffset on; the bytes delivered.
+    int FillDecoded(char* destination, qint64 wanted);
+    bool SeekDecoded(qint64 offset);
     void TakePendingJump();
     bool IsAdpcm() const;
     // Fills the buffer (or direct, capacity bytes) from the file; the bytes
@@ -68,11 +73,8 @@ private:
     std::vector<qint16> OutBuffer; // decoded or copied samples, bytes for 8-bit PCM
     std::vector<quint8> BlockBuffer;
 
-    // wtACM: the decoded image read in place of the file, and the file itself
-    // kept aside until the source closes.
-    QByteArray DecodedImage;
-    std::unique_ptr<QBuffer> DecodedStream;
-    std::unique_ptr<QIODevice> CompressedFile;
+    // wtACM: the decoder reading the file; ReadOffset counts decoded bytes.
+    std::unique_ptr<TWaveConverter> Converter;
     // Set while BeginRead opens the source: a read needs the samples, a query
     // only the format.
     bool OpeningForRead = false;

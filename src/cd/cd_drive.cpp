@@ -1,5 +1,7 @@
 #include "cd_drive.h"
 
+#include "cd/album_reader.h"
+#include "cd/cdio_text.h"
 #include "cd/disc_image.h"
 
 #include <QDir>
@@ -34,9 +36,6 @@ constexpr std::uint32_t MaxFramesPerDeviceRead = 26;
 // An image is read ahead in blocks this long: one file read serves a dozen
 // requests of ten sectors.
 constexpr qint64 ImageReadAheadFrames = 128;
-// Between the sessions of a multi-session disc: the first lead-out (90 s), the
-// next lead-in (60 s) and the pregap of the next session's first track (2 s).
-constexpr qint64 SessionGapFrames = 11400;
 
 struct TLastError {
     std::uint32_t Code = CDERR_NONE;
@@ -197,12 +196,17 @@ struct TDrive {
     std::vector<TSectorRange> Unreadable;
     bool FailModify = false;
     bool FailReadToc = false;
+    // What an image numbers its first track: real discs that start at track 2
+    // or later exist, image files always start at 1.
+    int FirstTrack = 1;
     // The image's data file, held open to ask for its size.
     int DataFile = -1;
     // Sectors read ahead from an image, as a drive's cache holds them.
     std::vector<std::uint8_t> Cache;
     qint64 CacheStart = 0;
     qint64 CacheFrames = 0;
+    // An image libcdio cannot read, served by this library itself.
+    std::unique_ptr<TAlbumReader> Album;
 };
 
 std::mutex HandleLock;
@@ -271,13 +275,31 @@ void TrimToAudioSession(CdIo_t* cdio, TDiscLayout* layout)
             if (!(layout->Tracks[j].Control & 0x04))
                 return;
         }
-        const qint64 end = lastSession - SessionGapFrames;
+        const qint64 end = lastSession - CDSessionGapFrames;
         if (end > layout->Tracks[i - 1].Start) {
             layout->ReportedTracks = static_cast<int>(i);
             layout->ReportedLeadOut = end;
         }
         return;
     }
+}
+
+// An image the library serves itself: its tracks as the description gives them.
+void LayoutOfImage(const TDiscImage& image, TDiscLayout* layout)
+{
+    layout->FirstTrack = 1;
+    layout->Tracks.clear();
+    for (const TImageTrack& track : image.Tracks) {
+        std::uint8_t control = track.Audio ? 0 : 0x04;
+        if (track.CopyPermitted)
+            control |= 0x02;
+        if (track.Preemphasis)
+            control |= 0x01;
+        if (track.FourChannel)
+            control |= 0x08;
+        layout->Tracks.push_back({track.Start, control});
+    }
+    layout->LeadOut = image.LeadOut;
 }
 
 // The drive's layout; for a real drive the TOC is read afresh, since libcdio
@@ -299,8 +321,11 @@ bool LayoutOf(TDrive& drive, TDiscLayout* layout)
         TrimToAudioSession(drive.Cdio.get(), layout);
         return true;
     }
-    if (!ReadLayout(drive.Cdio.get(), layout))
+    if (drive.Album)
+        LayoutOfImage(drive.Image, layout);
+    else if (!ReadLayout(drive.Cdio.get(), layout))
         return false;
+    layout->FirstTrack = drive.FirstTrack;
     layout->ReportedTracks = drive.Image.AudioSessionTrackCount();
     layout->ReportedLeadOut = drive.Image.AudioSessionLeadOut();
     return true;
@@ -329,6 +354,55 @@ QString CompareWithDescription(CdIo_t* cdio, const TDiscImage& image)
     return {};
 }
 
+// An image libcdio reads: through a plain copy of its description that names
+// the data file beside a link to it.
+bool OpenThroughLibcdio(TDrive& drive, const QString& path)
+{
+    drive.Staging =
+        std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/velbrook-disc-XXXXXX"));
+    const QString folder = drive.Staging->path();
+    if (!drive.Staging->isValid() || folder.contains(QLatin1Char('"'))) {
+        Fail(CDERR_OPEN_FAILED,
+             QStringLiteral("No working folder for the image in %1").arg(QDir::tempPath()));
+        return false;
+    }
+    // libcdio reads the data file named like the sheet, and a TOC's data file
+    // relative to the working folder: a link beside the plain copy serves both.
+    const bool cue = drive.Image.Format == TImageFormat::Cue;
+    const QString link = folder + QStringLiteral("/disc.bin");
+    const QString description = folder + (cue ? QStringLiteral("/disc.cue") : QStringLiteral("/disc.toc"));
+    QFile copy(description);
+    if (!QFile::link(drive.Image.DataPath, link) || !copy.open(QIODevice::WriteOnly) ||
+        copy.write(drive.Image.CanonicalDescription(cue ? QStringLiteral("disc.bin") : link)) < 0 ||
+        !copy.flush()) {
+        Fail(CDERR_OPEN_FAILED, QStringLiteral("No working copy of the image in %1").arg(folder));
+        return false;
+    }
+    copy.close();
+    LastError.LibcdioMessage.clear();
+    {
+        std::lock_guard guard(LibcdioLock());
+        const QByteArray name = QFile::encodeName(description);
+        drive.Cdio.reset(cue ? cdio_open_cue(name.constData()) : cdio_open_cdrdao(name.constData()));
+    }
+    if (!drive.Cdio) {
+        Fail(CDERR_BAD_IMAGE,
+             QStringLiteral("%1: libcdio cannot read the image").arg(path) + LibcdioDetail());
+        return false;
+    }
+    const QString difference = CompareWithDescription(drive.Cdio.get(), drive.Image);
+    if (!difference.isEmpty()) {
+        Fail(CDERR_BAD_IMAGE, QStringLiteral("%1: %2").arg(path, difference));
+        return false;
+    }
+    drive.DataFile = ::open(QFile::encodeName(drive.Image.DataPath).constData(), O_RDONLY | O_CLOEXEC);
+    if (drive.DataFile < 0) {
+        Fail(CDERR_OPEN_FAILED, QStringLiteral("%1: the data file cannot be opened").arg(path));
+        return false;
+    }
+    return true;
+}
+
 std::shared_ptr<TDrive> OpenImage(const QString& path)
 {
     auto drive = std::make_shared<TDrive>();
@@ -339,53 +413,25 @@ std::shared_ptr<TDrive> OpenImage(const QString& path)
         Fail(CDERR_BAD_IMAGE, drive->Image.Problem);
         return nullptr;
     }
-    drive->Staging =
-        std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/velbrook-disc-XXXXXX"));
-    const QString folder = drive->Staging->path();
-    if (!drive->Staging->isValid() || folder.contains(QLatin1Char('"'))) {
-        Fail(CDERR_OPEN_FAILED,
-             QStringLiteral("No working folder for the image in %1").arg(QDir::tempPath()));
+    // Sheets libcdio cannot read are served by this library itself.
+    if (drive->Image.Served)
+        drive->Album = std::make_unique<TAlbumReader>(drive->Image);
+    else if (!OpenThroughLibcdio(*drive, path))
         return nullptr;
-    }
-    // libcdio reads the data file named like the sheet, and a TOC's data file
-    // relative to the working folder: a link beside the plain copy serves both.
-    const bool cue = drive->Image.Format == TImageFormat::Cue;
-    const QString link = folder + QStringLiteral("/disc.bin");
-    const QString description = folder + (cue ? QStringLiteral("/disc.cue") : QStringLiteral("/disc.toc"));
-    QFile copy(description);
-    if (!QFile::link(drive->Image.DataPath, link) || !copy.open(QIODevice::WriteOnly) ||
-        copy.write(drive->Image.CanonicalDescription(cue ? QStringLiteral("disc.bin") : link)) < 0 ||
-        !copy.flush()) {
-        Fail(CDERR_OPEN_FAILED, QStringLiteral("No working copy of the image in %1").arg(folder));
-        return nullptr;
-    }
-    copy.close();
-    LastError.LibcdioMessage.clear();
-    {
-        std::lock_guard guard(LibcdioLock());
-        const QByteArray name = QFile::encodeName(description);
-        drive->Cdio.reset(cue ? cdio_open_cue(name.constData()) : cdio_open_cdrdao(name.constData()));
-    }
-    if (!drive->Cdio) {
-        Fail(CDERR_BAD_IMAGE,
-             QStringLiteral("%1: libcdio cannot read the image").arg(path) + LibcdioDetail());
-        return nullptr;
-    }
-    const QString difference = CompareWithDescription(drive->Cdio.get(), drive->Image);
-    if (!difference.isEmpty()) {
-        Fail(CDERR_BAD_IMAGE, QStringLiteral("%1: %2").arg(path, difference));
-        return nullptr;
-    }
-    drive->DataFile = ::open(QFile::encodeName(drive->Image.DataPath).constData(), O_RDONLY | O_CLOEXEC);
-    if (drive->DataFile < 0) {
-        Fail(CDERR_OPEN_FAILED, QStringLiteral("%1: the data file cannot be opened").arg(path));
-        return nullptr;
-    }
     drive->Unreadable = UnreadableSectors();
     const QStringList failing =
         qEnvironmentVariable("VELBROOK_FAILING_CD_CALLS").split(QLatin1Char(','), Qt::SkipEmptyParts);
     drive->FailModify = failing.contains(QStringLiteral("ModifyCDParms"));
     drive->FailReadToc = failing.contains(QStringLiteral("ReadTOC"));
+    if (qEnvironmentVariableIsSet("VELBROOK_FIRST_TRACK")) {
+        bool numbered = false;
+        const int firstTrack = qEnvironmentVariableIntValue("VELBROOK_FIRST_TRACK", &numbered);
+        if (numbered && firstTrack >= 1 && firstTrack + int(drive->Image.Tracks.size()) - 1 <= CDMaxTracks)
+            drive->FirstTrack = firstTrack;
+        else
+            qWarning("VELBROOK_FIRST_TRACK: ignoring \"%s\" (a track number the image's tracks fit after)",
+                     qgetenv("VELBROOK_FIRST_TRACK").constData());
+    }
     return drive;
 }
 
@@ -497,6 +543,12 @@ bool ReadImageSectors(TDrive& drive, std::uint8_t* data, qint64 start, std::uint
     if (IsUnreadable(drive, start, count))
         return Fail(CDERR_READ,
                     QStringLiteral("Sectors %1 to %2 cannot be read").arg(start).arg(start + count - 1));
+    if (drive.Album) {
+        QString error;
+        if (!drive.Album->Read(start, count, data, &error))
+            return Fail(CDERR_READ, error);
+        return true;
+    }
     auto endsBefore = [&] {
         drive.CacheFrames = 0;
         return Fail(CDERR_READ,
@@ -608,6 +660,11 @@ QStringList CDImages()
 QString CheckCDImage(const QString& file)
 {
     return LoadDiscImage(file).Problem;
+}
+
+QString CDImageNote(const QString& file)
+{
+    return LoadDiscImage(file).Note;
 }
 
 QStringList RealCDDrives()
@@ -785,6 +842,28 @@ QString GetAspiLibErrorText()
     return LastError.Text;
 }
 
+int ReadCDText(CDHandle handle, TCDText* text)
+{
+    if (!text)
+        return Fail(CDERR_BAD_ARGUMENT, QStringLiteral("No room for the disc's texts")), 0;
+    *text = TCDText{};
+    const std::shared_ptr<TDrive> drive = DriveOf(handle);
+    if (!drive)
+        return 0;
+    std::lock_guard guard(drive->Lock);
+    if (drive->IsImage) {
+        *text = drive->Image.Text;
+    } else {
+        // Opened afresh, so the texts are those of the disc in the drive now.
+        TDiscLayout layout;
+        if (!LayoutOf(*drive, &layout))
+            return 0;
+        *text = CDTextOfCdio(drive->Cdio.get());
+    }
+    Succeed();
+    return text->IsEmpty() ? 0 : 1;
+}
+
 bool CanEjectCD(CDHandle handle)
 {
     const std::shared_ptr<TDrive> drive = DriveOf(handle);
@@ -871,29 +950,23 @@ QString DriveDisplayName(const CDDriveInfo& drive)
     return QString::fromUtf8(vendor + product).left(26);
 }
 
-bool HasAudioDisc()
+namespace {
+
+bool DriveHasAudio(TDrive& drive)
 {
-    EnsureLibrary();
-    const std::shared_ptr<TDrive> drive = OpenFirstDrive();
-    if (!drive)
-        return false;
-    std::lock_guard guard(drive->Lock);
+    std::lock_guard guard(drive.Lock);
     TDiscLayout layout;
-    if (!LayoutOf(*drive, &layout))
+    if (!LayoutOf(drive, &layout))
         return false;
     return std::any_of(layout.Tracks.begin(), layout.Tracks.end(),
                        [](const TLayoutTrack& track) { return !(track.Control & 0x04); });
 }
 
-QString GetDiscId()
+QString DiscIdOfDrive(TDrive& drive)
 {
-    EnsureLibrary();
-    const std::shared_ptr<TDrive> drive = OpenFirstDrive();
-    if (!drive)
-        return {};
-    std::lock_guard guard(drive->Lock);
+    std::lock_guard guard(drive.Lock);
     TDiscLayout layout;
-    if (!LayoutOf(*drive, &layout))
+    if (!LayoutOf(drive, &layout))
         return {};
     if (std::none_of(layout.Tracks.begin(), layout.Tracks.end(),
                      [](const TLayoutTrack& track) { return !(track.Control & 0x04); }))
@@ -904,6 +977,71 @@ QString GetDiscId()
     const std::uint32_t id = CddbDiscId(starts.data(), static_cast<int>(starts.size()),
                                         static_cast<std::uint32_t>(layout.LeadOut));
     return QString::number(static_cast<std::int32_t>(id));
+}
+
+} // namespace
+
+bool HasAudioDisc()
+{
+    EnsureLibrary();
+    const std::shared_ptr<TDrive> drive = OpenFirstDrive();
+    return drive && DriveHasAudio(*drive);
+}
+
+// The drive behind an open handle, opened on its own like OpenFirstDrive: the
+// question is about the disc in it now, also for an image whose files changed
+// since the handle was opened.
+std::shared_ptr<TDrive> OpenDriveOf(CDHandle handle)
+{
+    const std::shared_ptr<TDrive> open = DriveOf(handle);
+    if (!open)
+        return nullptr;
+    TKnownDrive known;
+    {
+        std::lock_guard guard(open->Lock);
+        known = {open->Path, open->IsImage};
+    }
+    return OpenKnown(known);
+}
+
+bool HasAudioDisc(CDHandle handle)
+{
+    const std::shared_ptr<TDrive> drive = OpenDriveOf(handle);
+    return drive && DriveHasAudio(*drive);
+}
+
+QString GetDiscId()
+{
+    EnsureLibrary();
+    const std::shared_ptr<TDrive> drive = OpenFirstDrive();
+    return drive ? DiscIdOfDrive(*drive) : QString();
+}
+
+QString GetDiscId(CDHandle handle)
+{
+    const std::shared_ptr<TDrive> drive = OpenDriveOf(handle);
+    return drive ? DiscIdOfDrive(*drive) : QString();
+}
+
+int CDDBDiscLayout(CDHandle handle, std::vector<std::uint32_t>* trackStarts, std::uint32_t* leadOut)
+{
+    if (!trackStarts || !leadOut)
+        return Fail(CDERR_BAD_ARGUMENT, QStringLiteral("No room for the disc layout")), 0;
+    const std::shared_ptr<TDrive> drive = DriveOf(handle);
+    if (!drive)
+        return 0;
+    std::lock_guard guard(drive->Lock);
+    TDiscLayout layout;
+    if (!LayoutOf(*drive, &layout))
+        return 0;
+    // Unlike ReadTOC, every session counts: the CDDB id of an Enhanced CD
+    // includes its data track and ends where the disc ends.
+    trackStarts->clear();
+    for (const TLayoutTrack& track : layout.Tracks)
+        trackStarts->push_back(static_cast<std::uint32_t>(track.Start));
+    *leadOut = static_cast<std::uint32_t>(layout.LeadOut);
+    Succeed();
+    return 1;
 }
 
 std::uint32_t CddbDiscId(const std::uint32_t* trackStarts, int trackCount, std::uint32_t leadOut)

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "cd/cd_text.h"
+
 #include <QString>
 #include <QStringList>
 
 #include <cstdint>
+#include <vector>
 
 // The CD drive library: drives, handles, the table of contents and audio reads,
 // on libcdio. Its records keep the byte layout callers of a CD drive library
@@ -14,8 +17,7 @@
 // drives. A CDHandle is a slot of this library's own handle table, so closing a
 // handle can only close one that this program opened.
 //
-// The CDDB operations (CDDBSetOption, CDDBQuery, CDDBGetDiskInfo with their
-// CDDBMatchList and CDDBMatch records) join this interface with the CDDB lookup.
+// The CDDB lookup on top of this library lives in cd/query_cddb.h.
 //
 // Threads: every operation may be called from any thread. One handle may serve
 // several threads; its reads are serialised. The last error is kept per thread.
@@ -117,6 +119,9 @@ void SetCDImages(const QStringList& files);
 QStringList CDImages();
 // Why an image cannot serve as a drive, or an empty text when it can.
 QString CheckCDImage(const QString& file);
+// What the user should know about an image that can serve (a CUE sheet whose
+// REM DISCID is not the id of its tracks); empty when nothing.
+QString CDImageNote(const QString& file);
 // Device paths of the real CD drives libcdio finds.
 QStringList RealCDDrives();
 
@@ -139,6 +144,11 @@ int ReadCDAudioLBA(CDHandle handle, CDTrackBuffer* buffer);
 std::uint32_t GetAspiLibError();
 QString GetAspiLibErrorText();
 
+// The texts the disc in the drive carries about itself: CD-Text read through
+// libcdio, or an image's TITLE, PERFORMER and REM lines. 1 when it carries
+// any, 0 when none or on failure.
+int ReadCDText(CDHandle handle, TCDText* text);
+
 // Tray operations. The Can* questions answer whether the drive can do it at all
 // (an image has no tray); the operations return non-zero on success.
 bool CanEjectCD(CDHandle handle);
@@ -158,6 +168,15 @@ bool HasAudioDisc();
 // The CDDB disc id of the disc in the first drive, as a signed 32-bit decimal
 // text; empty when there is no audio disc.
 QString GetDiscId();
+// The same for the drive behind an open handle: once the user has chosen another
+// drive, the disc in that drive is the one whose titles are listed and cached.
+bool HasAudioDisc(CDHandle handle);
+QString GetDiscId(CDHandle handle);
+
+// The disc behind an open handle as CDDB counts it: the start sectors of every
+// track of every session, data tracks too, and the sector where the disc ends.
+// 1 on success.
+int CDDBDiscLayout(CDHandle handle, std::vector<std::uint32_t>* trackStarts, std::uint32_t* leadOut);
 
 // The CDDB disc id of a table of contents: track start sectors (addresses
 // without the lead-in) and the lead-out sector.

@@ -98,7 +98,7 @@ void TCDRipThread::Resume()
     start();
 }
 
-void TCDRipThread::run()
+void TCDRipThread::Work()
 {
     LastWake = Now();
     if (!ModifyCDParms(Drive, CDP_MSF, 1)) {
@@ -110,8 +110,10 @@ void TCDRipThread::run()
         Report(WM_RIPERROR, 2);
         return;
     }
-    const int tracks = toc.LastTrack - toc.FirstTrack + 1;
-    if (TrackIndex < 1 || TrackIndex > tracks) {
+    // Entry i is track FirstTrack + i: a disc whose first track is not 1 has
+    // its track n at entry n - FirstTrack.
+    const int entry = TrackIndex - toc.FirstTrack;
+    if (entry < 0 || TrackIndex > toc.LastTrack || entry + 1 >= CDTOCEntries) {
         // The disc in the drive has no such track (it was changed under the
         // job): nothing can be read.
         PostCompletion(3);
@@ -119,9 +121,9 @@ void TCDRipThread::run()
     }
     // The start is the track's own address, so a disc whose first track does
     // not begin at sector 0 (a hidden track before it) is read where it lies.
-    const qint64 first = FramesOf(toc.Entries[TrackIndex - 1]);
+    const qint64 first = FramesOf(toc.Entries[entry]);
     const qint64 start = first - CDLeadInFrames;
-    qint64 count = std::max<qint64>(0, FramesOf(toc.Entries[TrackIndex]) - first);
+    qint64 count = std::max<qint64>(0, FramesOf(toc.Entries[entry + 1]) - first);
 
     const TAppSettings& settings = AppSettings();
     if (settings.EnableRipTime && settings.RipTime >= 0)

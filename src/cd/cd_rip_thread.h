@@ -4,11 +4,11 @@
 #include "cd/report_relay.h"
 #include "core/helpers.h"
 #include "core/messages.h"
+#include "core/worker_thread.h"
 
 #include <QByteArray>
 #include <QFile>
 #include <QString>
-#include <QThread>
 
 #include <atomic>
 #include <memory>
@@ -30,7 +30,7 @@ QByteArray CDWavHeader(qint64 dataLength);
 // Threads: created, resumed and freed on the owner's thread, which afterwards
 // only sets StopRequested; everything else runs on the thread itself. Freeing
 // waits for the thread to end.
-class TCDRipThread final : public QThread {
+class TCDRipThread final : public TWorkerThread {
 public:
     TCDRipThread(int trackIndex, const QString& baseName);
     ~TCDRipThread() override;
@@ -42,14 +42,14 @@ public:
     void Resume();
 
     QFile OutputStream;
-    const int TrackIndex;   // 1 = the first entry of the table of contents
+    const int TrackIndex;   // the track number, as the table of contents numbers it
     const QString BaseName; // file name without folder and extension
     CDHandle Drive = 0;
     QObject* NotifyWindow = nullptr;
     std::atomic<bool> StopRequested{false};
 
 protected:
-    void run() override;
+    void Work() override;
 
 private:
     enum class TChunkResult { Done, ReadFailed, WriteFailed };

@@ -1,11 +1,18 @@
 #include "disc_image.h"
 
+#include "cd/album_reader.h"
+#include "cd/cd_drive.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
+#include <QStringDecoder>
 
+#include <algorithm>
+#include <cstdint>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -93,6 +100,43 @@ std::optional<std::pair<QByteArray, QByteArray>> SplitFileName(const QByteArray&
     return std::make_pair(text.left(blank), text.mid(blank + 1).trimmed());
 }
 
+// The bytes 0x80 to 0x9F of code page 1252; the others are those of Latin-1.
+constexpr char16_t Cp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+// Sheets come from Windows programs in UTF-8 or in code page 1252; a text that
+// is not valid UTF-8 is the latter.
+QByteArray SheetAsUtf8(const QByteArray& text)
+{
+    if (text.startsWith("\xEF\xBB\xBF"))
+        return text;
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    [[maybe_unused]] const QString decoded = utf8(text);
+    if (!utf8.hasError())
+        return text;
+    QString converted;
+    converted.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        converted += byte >= 0x80 && byte < 0xA0 ? QChar(Cp1252High[byte - 0x80]) : QChar(byte);
+    }
+    return converted.toUtf8();
+}
+
+// The value of a text line: what stands between its first and its last double
+// quote (titles may hold quotes of their own), or the whole text unquoted.
+QString TextValue(const QByteArray& text)
+{
+    const QByteArray trimmed = text.trimmed();
+    if (!trimmed.startsWith('"'))
+        return QString::fromUtf8(trimmed);
+    const qsizetype last = trimmed.lastIndexOf('"');
+    return QString::fromUtf8(last > 0 ? trimmed.mid(1, last - 1) : trimmed.mid(1));
+}
+
 bool HasControlBytes(const QByteArray& text)
 {
     for (const char c : text) {
@@ -110,14 +154,19 @@ QString CheckTrackOrder(const std::vector<TImageTrack>& tracks)
         return QStringLiteral("it describes no track");
     if (tracks.size() > static_cast<size_t>(CDMaxTracks))
         return QStringLiteral("it describes %1 tracks; a CD holds at most 99").arg(tracks.size());
+    // Positions count within their files, and the files follow one another.
+    using TPosition = std::pair<int, qint64>;
     for (size_t i = 0; i < tracks.size(); ++i) {
         const TImageTrack& track = tracks[i];
-        if (track.PregapStart > track.Start)
+        const TPosition start{track.StartFile, track.Start};
+        const TPosition pregap{track.PregapFile, track.PregapStart};
+        if (track.PregapStart >= 0 && pregap > start)
             return QStringLiteral("track %1: index 0 comes after index 1").arg(track.Number);
         if (i == 0)
             continue;
         const TImageTrack& previous = tracks[i - 1];
-        if (track.Start < previous.Start || (track.PregapStart >= 0 && track.PregapStart < previous.Start))
+        const TPosition previousStart{previous.StartFile, previous.Start};
+        if (start < previousStart || (track.PregapStart >= 0 && pregap < previousStart))
             return QStringLiteral("track %1 starts before track %2").arg(track.Number).arg(previous.Number);
         if (track.Session < previous.Session)
             return QStringLiteral("track %1: sessions must not go back").arg(track.Number);
@@ -147,49 +196,69 @@ TImageDescription ParseCueSheet(const QByteArray& text)
         return result;
     }
     int session = 1;
-    bool haveFile = false;
-    for (const TLine& line : SplitLines(text, false)) {
+    for (const TLine& line : SplitLines(SheetAsUtf8(text), false)) {
         const QByteArray keyword = line.Words.first().toUpper();
         TImageTrack* track = result.Tracks.empty() ? nullptr : &result.Tracks.back();
+        const int currentFile = static_cast<int>(result.Files.size()) - 1;
+        auto needTrack = [&]() {
+            if (!track)
+                result.Problem = LineProblem(
+                    line, QStringLiteral("%1 outside a track").arg(QString::fromUtf8(line.Words.first())));
+            return track != nullptr;
+        };
         if (keyword == "REM") {
-            if (line.Words.size() >= 3 && line.Words[1].toUpper() == "SESSION") {
-                const auto number = ParseNumber(line.Words[2], 2);
+            const QByteArray what = line.Words.size() >= 2 ? line.Words[1].toUpper() : QByteArray();
+            const QString value =
+                line.Words.size() >= 3 ? TextValue(line.Text.mid(line.Words[1].size())) : QString();
+            if (what == "SESSION") {
+                const auto number = line.Words.size() >= 3 ? ParseNumber(line.Words[2], 2) : std::nullopt;
                 if (!number || *number < 1) {
                     result.Problem = LineProblem(line, QStringLiteral("bad session number"));
                     return result;
                 }
                 session = static_cast<int>(*number);
+            } else if (what == "GENRE" && !track) {
+                result.Text.Genre = value;
+            } else if (what == "DATE" && !track) {
+                result.Text.Year = value;
+            } else if (what == "DISCID" && !track) {
+                result.DiscId = value;
             }
-        } else if (keyword == "CATALOG" || keyword == "CDTEXTFILE" || keyword == "TITLE" ||
-                   keyword == "PERFORMER" || keyword == "SONGWRITER" || keyword == "COMPOSER" ||
-                   keyword == "ARRANGER" || keyword == "MESSAGE" || keyword == "DISC_ID" ||
-                   keyword == "GENRE" || keyword == "UPC_EAN" || keyword == "ISRC" || keyword == "POSTGAP" ||
-                   keyword == "PREGAP") {
-            // Disc texts and silence that is not in the data file: the sectors of
-            // the file read the same without them.
+        } else if (keyword == "TITLE" || keyword == "PERFORMER") {
+            const QString value = TextValue(line.Text);
+            if (keyword == "TITLE")
+                (track ? result.Text.Titles[track->Number] : result.Text.Album) = value;
+            else
+                (track ? result.Text.Performers[track->Number] : result.Text.Artist) = value;
+        } else if (keyword == "CATALOG" || keyword == "CDTEXTFILE" || keyword == "SONGWRITER" ||
+                   keyword == "COMPOSER" || keyword == "ARRANGER" || keyword == "MESSAGE" ||
+                   keyword == "DISC_ID" || keyword == "GENRE" || keyword == "UPC_EAN" || keyword == "ISRC") {
+            // Texts the program has no use for.
         } else if (keyword == "FILE") {
             const auto name = SplitFileName(line.Text);
             if (!name || name->first.isEmpty() || name->second.isEmpty()) {
                 result.Problem = LineProblem(line, QStringLiteral("FILE needs a file name and a type"));
                 return result;
             }
-            const QString fileName = QString::fromUtf8(name->first);
-            if (haveFile && fileName != result.DataFile) {
-                result.Problem =
-                    LineProblem(line, QStringLiteral("the sheet names more than one data file; only "
-                                                     "images in a single file can be read"));
-                return result;
-            }
-            if (name->second.toUpper() != "BINARY") {
+            if (result.Files.size() >= static_cast<size_t>(CDMaxImageFiles)) {
                 result.Problem = LineProblem(
-                    line, QStringLiteral("the data file is of type %1; only raw BINARY files can be read")
-                              .arg(QString::fromUtf8(name->second)));
+                    line, QStringLiteral("the sheet names more than %1 files").arg(CDMaxImageFiles));
                 return result;
             }
-            haveFile = true;
-            result.DataFile = fileName;
+            TImageFile file;
+            file.Name = QString::fromUtf8(name->first);
+            file.Type = QString::fromUtf8(name->second.split(' ').first().toUpper());
+            file.Line = line.Number;
+            // Every type but raw sectors is a sound file; what it holds is
+            // found by decoding it, whatever the sheet calls it.
+            file.Kind = file.Type == QLatin1String("BINARY")     ? TImageFileKind::Binary
+                        : file.Type == QLatin1String("MOTOROLA") ? TImageFileKind::Motorola
+                                                                 : TImageFileKind::Audio;
+            result.Files.push_back(file);
+            if (result.DataFile.isEmpty())
+                result.DataFile = file.Name;
         } else if (keyword == "TRACK") {
-            if (!haveFile) {
+            if (currentFile < 0) {
                 result.Problem = LineProblem(line, QStringLiteral("TRACK before any FILE"));
                 return result;
             }
@@ -223,12 +292,11 @@ TImageDescription ParseCueSheet(const QByteArray& text)
             added.Audio = mode == "AUDIO";
             added.Session = session;
             added.Start = -1;
+            added.StartFile = currentFile;
             result.Tracks.push_back(added);
         } else if (keyword == "FLAGS") {
-            if (!track) {
-                result.Problem = LineProblem(line, QStringLiteral("FLAGS outside a track"));
+            if (!needTrack())
                 return result;
-            }
             for (int i = 1; i < line.Words.size(); ++i) {
                 const QByteArray flag = line.Words[i].toUpper();
                 if (flag == "DCP")
@@ -238,11 +306,19 @@ TImageDescription ParseCueSheet(const QByteArray& text)
                 else if (flag == "4CH")
                     track->FourChannel = true;
             }
-        } else if (keyword == "INDEX") {
-            if (!track) {
-                result.Problem = LineProblem(line, QStringLiteral("INDEX outside a track"));
+        } else if (keyword == "PREGAP" || keyword == "POSTGAP") {
+            if (!needTrack())
+                return result;
+            const auto frames = line.Words.size() == 2 ? ParseMsf(line.Words[1]) : std::nullopt;
+            if (!frames) {
+                result.Problem = LineProblem(
+                    line, QStringLiteral("%1 needs a time mm:ss:ff").arg(QString::fromLatin1(keyword)));
                 return result;
             }
+            (keyword == "PREGAP" ? track->PregapFrames : track->PostgapFrames) = *frames;
+        } else if (keyword == "INDEX") {
+            if (!needTrack())
+                return result;
             const auto index = line.Words.size() == 3 ? ParseNumber(line.Words[1], 2) : std::nullopt;
             const auto frames = line.Words.size() == 3 ? ParseMsf(line.Words[2]) : std::nullopt;
             if (!index || !frames) {
@@ -252,6 +328,7 @@ TImageDescription ParseCueSheet(const QByteArray& text)
             }
             if (*index == 0) {
                 track->PregapStart = *frames;
+                track->PregapFile = currentFile;
             } else if (*index == 1) {
                 if (track->Start >= 0) {
                     result.Problem = LineProblem(
@@ -259,6 +336,7 @@ TImageDescription ParseCueSheet(const QByteArray& text)
                     return result;
                 }
                 track->Start = *frames;
+                track->StartFile = currentFile;
             } else if (track->Start < 0) {
                 result.Problem = LineProblem(line, QStringLiteral("INDEX %1 before INDEX 01").arg(*index));
                 return result;
@@ -418,6 +496,12 @@ TImageDescription ParseTocFile(const QByteArray& text)
         }
     }
     result.Problem = CheckTrackOrder(result.Tracks);
+    if (haveFile) {
+        TImageFile file;
+        file.Name = result.DataFile;
+        file.Type = QStringLiteral("BINARY");
+        result.Files.push_back(file);
+    }
     return result;
 }
 
@@ -439,6 +523,11 @@ qint64 TDiscImage::AudioSessionLeadOut() const
     if (count >= Tracks.size())
         return LeadOut;
     const TImageTrack& next = Tracks[count];
+    // An image made from the disc holds whatever its reader wrote for the gap
+    // between the sessions; none of it is audio.
+    const qint64 sessionEnd = next.Start - CDSessionGapFrames;
+    if (count > 0 && sessionEnd > Tracks[count - 1].Start)
+        return sessionEnd;
     return next.PregapStart >= 0 ? next.PregapStart : next.Start;
 }
 
@@ -489,6 +578,175 @@ QByteArray TDiscImage::CanonicalDescription(const QString& dataPath) const
     return text;
 }
 
+namespace {
+
+// The entry of folder called name, compared without regard to case when no
+// entry has exactly that name.
+QString EntryIgnoringCase(const QDir& folder, const QString& name)
+{
+    if (QFileInfo::exists(folder.filePath(name)))
+        return name;
+    const QStringList entries =
+        folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString& entry : entries) {
+        if (entry.compare(name, Qt::CaseInsensitive) == 0)
+            return entry;
+    }
+    return {};
+}
+
+// A path found component by component without regard to case.
+QString PathIgnoringCase(const QDir& folder, const QString& path)
+{
+    QDir dir = QDir::isAbsolutePath(path) ? QDir::root() : folder;
+    const QStringList parts = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        if (parts[i] == QLatin1String("."))
+            continue;
+        const QString entry = parts[i] == QLatin1String("..") ? parts[i] : EntryIgnoringCase(dir, parts[i]);
+        if (entry.isEmpty())
+            return {};
+        if (i + 1 == parts.size())
+            return dir.absoluteFilePath(entry);
+        if (!dir.cd(entry))
+            return {};
+    }
+    return {};
+}
+
+// Sheets written on Windows name their files with backslashes, in another case
+// than the disk has them, or with the folder they had there. Tried in turn: the
+// name as written, with / for \, without regard to case, and the bare file
+// name beside the sheet.
+QString FindFile(const QDir& folder, const QString& named)
+{
+    const QString asWritten = folder.absoluteFilePath(named);
+    if (QFileInfo::exists(asWritten))
+        return asWritten;
+    QString slashed = named;
+    slashed.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    const QString withSlashes = folder.absoluteFilePath(slashed);
+    if (QFileInfo::exists(withSlashes))
+        return withSlashes;
+    const QString ignoringCase = PathIgnoringCase(folder, slashed);
+    if (!ignoringCase.isEmpty())
+        return ignoringCase;
+    const QString bare = EntryIgnoringCase(folder, QFileInfo(slashed).fileName());
+    return bare.isEmpty() ? QString() : folder.absoluteFilePath(bare);
+}
+
+// Finds a file the description names and measures what it holds; a sentence
+// for the user when it cannot serve.
+QString MeasureFile(const QDir& folder, TImageFile* file)
+{
+    const QString found = file->Name.isEmpty() ? QString() : FindFile(folder, file->Name);
+    if (found.isEmpty())
+        return QStringLiteral("the file %1 (line %2) does not exist").arg(file->Name).arg(file->Line);
+    const QFileInfo data(found);
+    if (!data.isFile())
+        return QStringLiteral("the data file %1 is not a file").arg(file->Name);
+    file->Path = data.absoluteFilePath();
+    if (file->Kind == TImageFileKind::Audio) {
+        const TAudioFileInfo audio = ProbeAudioFile(file->Path);
+        if (!audio.Problem.isEmpty())
+            return QStringLiteral("the file %1: %2").arg(file->Name, audio.Problem);
+        file->Samples = audio.Samples;
+        file->Frames = (audio.Samples + CDSamplesPerFrame - 1) / CDSamplesPerFrame;
+        return {};
+    }
+    QFile raw(file->Path);
+    if (!raw.open(QIODevice::ReadOnly))
+        return QStringLiteral("the data file %1 cannot be read: %2").arg(file->Name, raw.errorString());
+    const QByteArray head = raw.read(12);
+    if (head.startsWith("RIFF") && head.mid(8, 4) == "WAVE")
+        return QStringLiteral("the data file %1 is a WAV file, not raw CD sectors; name it as WAVE in the "
+                              "sheet")
+            .arg(file->Name);
+    file->Frames = raw.size() / CDFrameBytes;
+    if (file->Frames == 0)
+        return QStringLiteral("the data file %1 holds no whole sector").arg(file->Name);
+    return {};
+}
+
+// Lays the files and the silence of PREGAP and POSTGAP lines out on the disc,
+// and moves every track from its place in a file to its place on the disc. A
+// file shorter than the sheet places an index in it still gets the sectors up
+// to that index: they cannot be read, as the sectors of a damaged disc.
+void PlaceTracks(TDiscImage* image)
+{
+    qint64 disc = 0;
+    int file = -1;
+    qint64 inFile = 0;
+    auto emitPiece = [&](int from, qint64 first, qint64 end) {
+        if (end <= first)
+            return;
+        image->Pieces.push_back({disc, end - first, from, first});
+        disc += end - first;
+    };
+    auto silence = [&](qint64 frames) {
+        if (frames <= 0)
+            return;
+        image->Pieces.push_back({disc, frames, -1, 0});
+        disc += frames;
+    };
+    // Goes through the files up to the given position, laying out what lies
+    // before it.
+    auto advanceTo = [&](int toFile, qint64 offset) {
+        for (; file < toFile; ++file, inFile = 0) {
+            if (file >= 0)
+                emitPiece(file, inFile, image->Files[size_t(file)].Frames);
+        }
+        emitPiece(file, inFile, offset);
+        inFile = std::max(inFile, offset);
+    };
+    for (size_t i = 0; i < image->Tracks.size(); ++i) {
+        TImageTrack& track = image->Tracks[i];
+        const bool indexZero = track.PregapStart >= 0;
+        if (indexZero)
+            advanceTo(track.PregapFile, track.PregapStart);
+        else
+            advanceTo(track.StartFile, track.Start);
+        if (i > 0)
+            silence(image->Tracks[i - 1].PostgapFrames);
+        if (indexZero) {
+            track.PregapStart = disc;
+            advanceTo(track.StartFile, track.Start);
+        }
+        if (track.PregapFrames > 0 && !indexZero)
+            track.PregapStart = disc;
+        silence(track.PregapFrames);
+        track.Start = disc;
+    }
+    const int last = static_cast<int>(image->Files.size()) - 1;
+    advanceTo(last, image->Files.back().Frames);
+    silence(image->Tracks.back().PostgapFrames);
+    image->LeadOut = disc;
+}
+
+// What to tell the user when the sheet's REM DISCID is not the id the disc's
+// tracks give: the rip probably left part of the disc out.
+QString DiscIdNote(const QString& sheetId, const TDiscImage& image)
+{
+    bool ok = false;
+    const uint sheet = sheetId.trimmed().toUInt(&ok, 16);
+    if (!ok || image.Tracks.empty())
+        return {};
+    std::vector<std::uint32_t> starts;
+    for (const TImageTrack& track : image.Tracks)
+        starts.push_back(static_cast<std::uint32_t>(track.Start));
+    const std::uint32_t ours =
+        CddbDiscId(starts.data(), static_cast<int>(starts.size()), static_cast<std::uint32_t>(image.LeadOut));
+    if (ours == sheet)
+        return {};
+    auto hex = [](std::uint32_t id) { return QStringLiteral("%1").arg(id, 8, 16, QLatin1Char('0')); };
+    return QStringLiteral("%1: the sheet gives the disc id %2 (REM DISCID), its tracks give %3; the rip may "
+                          "leave out part of the disc (a data track, a hidden track, gaps between tracks). "
+                          "Velbrook knows the disc by %3.")
+        .arg(QDir::toNativeSeparators(image.DescriptionPath), hex(sheet), hex(ours));
+}
+
+} // namespace
+
 TDiscImage LoadDiscImage(const QString& path)
 {
     TDiscImage image;
@@ -498,6 +756,7 @@ TDiscImage LoadDiscImage(const QString& path)
     auto refuse = [&](const QString& why) {
         image.Problem = QStringLiteral("%1: %2").arg(shown, why);
         image.Tracks.clear();
+        image.Pieces.clear();
         return image;
     };
     if (!info.exists())
@@ -522,46 +781,49 @@ TDiscImage LoadDiscImage(const QString& path)
     if (!description.IsAccepted())
         return refuse(description.Problem);
     image.Tracks = description.Tracks;
+    image.Files = description.Files;
+    image.Text = description.Text;
 
-    // Sheets written on Windows name the data file with backslashes, or with the
-    // folder it had there; the file beside the sheet is the one meant.
     const QDir folder = info.absoluteDir();
-    QString named = description.DataFile;
-    named.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    QFileInfo data(folder.absoluteFilePath(named));
-    if (!data.exists())
-        data = QFileInfo(folder.absoluteFilePath(QFileInfo(named).fileName()));
-    if (!data.exists())
-        return refuse(QStringLiteral("the data file %1 does not exist").arg(description.DataFile));
-    if (!data.isFile())
-        return refuse(QStringLiteral("the data file %1 is not a file").arg(description.DataFile));
-    image.DataPath = data.absoluteFilePath();
-    QFile dataFile(image.DataPath);
-    if (!dataFile.open(QIODevice::ReadOnly))
-        return refuse(QStringLiteral("the data file %1 cannot be read: %2")
-                          .arg(description.DataFile, dataFile.errorString()));
-    const QByteArray head = dataFile.read(12);
-    if (head.startsWith("RIFF") && head.mid(8, 4) == "WAVE")
-        return refuse(
-            QStringLiteral("the data file %1 is a WAV file, not raw CD sectors").arg(description.DataFile));
-    const qint64 dataFrames = dataFile.size() / CDFrameBytes;
-    if (dataFrames == 0)
-        return refuse(QStringLiteral("the data file %1 holds no whole sector").arg(description.DataFile));
-
-    if (image.Format == TImageFormat::Cue) {
-        image.LeadOut = dataFrames;
-    } else {
-        const TImageTrack& last = image.Tracks.back();
-        image.LeadOut = last.Length >= 0 ? last.FileStart + last.Length : dataFrames;
+    for (TImageFile& data : image.Files) {
+        const QString problem = MeasureFile(folder, &data);
+        if (!problem.isEmpty())
+            return refuse(problem);
     }
-    if (image.LeadOut > dataFrames)
-        return refuse(
-            QStringLiteral("the tracks run past the end of the data file %1").arg(description.DataFile));
+    image.DataPath = image.Files.front().Path;
+    for (const TImageTrack& track : image.Tracks) {
+        const TImageFile& holder = image.Files[size_t(track.StartFile)];
+        if (!track.Audio && holder.Kind == TImageFileKind::Audio)
+            return refuse(QStringLiteral("track %1 is a data track (%2), which the sound file %3 cannot hold")
+                              .arg(track.Number)
+                              .arg(track.Mode, holder.Name));
+    }
+
+    const bool gaps = std::any_of(image.Tracks.begin(), image.Tracks.end(), [](const TImageTrack& track) {
+        return track.PregapFrames > 0 || track.PostgapFrames > 0;
+    });
+    image.Served = image.Format == TImageFormat::Cue &&
+                   (image.Files.size() > 1 || image.Files.front().Kind != TImageFileKind::Binary || gaps);
+    if (image.Served) {
+        PlaceTracks(&image);
+    } else {
+        const qint64 dataFrames = image.Files.front().Frames;
+        if (image.Format == TImageFormat::Cue) {
+            image.LeadOut = dataFrames;
+        } else {
+            const TImageTrack& last = image.Tracks.back();
+            image.LeadOut = last.Length >= 0 ? last.FileStart + last.Length : dataFrames;
+        }
+        if (image.LeadOut > dataFrames)
+            return refuse(
+                QStringLiteral("the tracks run past the end of the data file %1").arg(description.DataFile));
+    }
     if (image.LeadOut > CDMaxFrames)
         return refuse(QStringLiteral("longer than a CD can be (99:59:74)"));
     for (const TImageTrack& track : image.Tracks) {
         if (track.Start > image.LeadOut)
             return refuse(QStringLiteral("track %1 starts after the end of the data file").arg(track.Number));
     }
+    image.Note = DiscIdNote(description.DiscId, image);
     return image;
 }

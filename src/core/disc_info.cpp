@@ -80,3 +80,17 @@ bool SaveDiscInfo(const QString& discId)
         ini.WriteString(discId, QString::number(n), info.Title(n));
     return ini.Save(DiscInfoFilePath());
 }
+
+bool HasCachedTitles(const QString& discId)
+{
+    if (discId.isEmpty())
+        return false;
+    TIniFile ini;
+    ini.Load(DiscInfoFilePath());
+    for (int n = 1; n <= TDiscInfo::MaxTitles; ++n) {
+        const QString title = ini.ReadString(discId, QString::number(n), QString());
+        if (!title.isEmpty() && title != DefaultTrackTitle(n))
+            return true;
+    }
+    return false;
+}

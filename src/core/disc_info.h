@@ -36,3 +36,8 @@ void LoadDiscInfo(const QString& discId);
 // Write DiscInfo to the disc's section, keeping every other disc. Nothing happens
 // for an empty identity (returns true); false when the file could not be written.
 bool SaveDiscInfo(const QString& discId);
+
+// Whether the disc's section holds a title of its own (typed or looked up),
+// not only the default TrackNN ones: such titles win over what the disc says
+// about itself.
+bool HasCachedTitles(const QString& discId);

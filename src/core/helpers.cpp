@@ -56,7 +56,7 @@ QString CleanFileName(const QString& text)
     QString result;
     result.reserve(text.size());
     for (const QChar c : text) {
-        if (!forbidden.contains(c))
+        if (!forbidden.contains(c) && c.unicode() >= 0x20 && c.unicode() != 0x7F)
             result.append(c);
     }
     return result;

@@ -25,7 +25,9 @@ TClock::time_point Now();
 // Whole seconds from start to now, rounded half to even.
 qint64 ElapsedSeconds(TClock::time_point start, TClock::time_point now = Now());
 
-// The text without the characters * / : < > ? \ | (everything else stays).
+// The text without the characters * / : < > ? \ | and without control
+// characters (U+0000 to U+001F and DEL), which no file name should carry: they
+// would reach terminals and file lists raw. Everything else stays.
 QString CleanFileName(const QString& text);
 
 // An empty path stays empty; otherwise the platform separator is appended unless

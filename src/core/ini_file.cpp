@@ -4,7 +4,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QStringDecoder>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -13,17 +17,44 @@ bool SameName(const QString& a, const QString& b)
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
-QString DecodeText(QByteArray bytes)
+// Files written by older programs are often Latin-1; such a line reads as Latin-1
+// rather than with replacement characters, and the UTF-8 lines around it stay
+// UTF-8.
+QString DecodeLine(QByteArrayView bytes)
 {
-    if (bytes.startsWith("\xEF\xBB\xBF"))
-        bytes.remove(0, 3);
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8(bytes);
-    // Files written by older programs are often Latin-1; read them as such rather
-    // than turning their accents into replacement characters.
-    if (utf8.hasError())
-        text = QString::fromLatin1(bytes);
-    return text;
+    return bytes.isValidUtf8() ? QString::fromUtf8(bytes) : QString::fromLatin1(bytes);
+}
+
+// The whole regular file at path; false for anything else. A FIFO or a device
+// is never opened for reading: that could wait forever or never end.
+bool ReadRegularFile(const QString& path, QByteArray* bytes)
+{
+    const QByteArray native = QFile::encodeName(path);
+    struct stat status {};
+    if (::stat(native.constData(), &status) != 0 || !S_ISREG(status.st_mode))
+        return false;
+    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    // The entry may have been replaced since the look above.
+    bool ok = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size <= TIniFile::MaxFileSize;
+    QByteArray data;
+    char buffer[65536];
+    while (ok) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        data.append(buffer, n);
+        ok = data.size() <= TIniFile::MaxFileSize;
+    }
+    ::close(fd);
+    if (ok)
+        *bytes = std::move(data);
+    return ok;
 }
 
 // Cuts at most MaxValueLength UTF-16 units without splitting a surrogate pair.
@@ -41,26 +72,51 @@ QString CutValue(const QString& value)
 
 bool TIniFile::Load(const QString& path)
 {
-    Lines.clear();
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QByteArray bytes;
+    if (!ReadRegularFile(path, &bytes)) {
+        LoadFromBytes({});
         return false;
-    LoadFromBytes(file.readAll());
+    }
+    LoadFromBytes(bytes);
     return true;
 }
 
-void TIniFile::LoadFromBytes(const QByteArray& bytes)
+bool TIniFile::IsNotAFile(const QString& path)
+{
+    struct stat status {};
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+        return false;
+    return !S_ISREG(status.st_mode) || status.st_size > MaxFileSize;
+}
+
+void TIniFile::LoadFromBytes(const QByteArray& input)
 {
     Lines.clear();
-    const QString text = DecodeText(bytes);
+    Bom = input.startsWith("\xEF\xBB\xBF");
+    FileBreak = QByteArrayLiteral("\n");
+    bool breakFound = false;
+    const QByteArrayView bytes = QByteArrayView(input).sliced(Bom ? 3 : 0);
+    const qsizetype size = bytes.size();
     qsizetype start = 0;
-    const qsizetype size = text.size();
     while (start < size) {
         qsizetype end = start;
-        while (end < size && text.at(end) != QLatin1Char('\n') && text.at(end) != QLatin1Char('\r'))
+        while (end < size && bytes[end] != '\n' && bytes[end] != '\r')
             ++end;
+        // One line break is "\n", "\r\n" or a lone "\r".
+        qsizetype next = end;
+        if (end < size) {
+            next = end + 1;
+            if (bytes[end] == '\r' && next < size && bytes[next] == '\n')
+                ++next;
+        }
         TLine line;
-        line.Text = text.mid(start, end - start);
+        line.Bytes = bytes.sliced(start, end - start).toByteArray();
+        line.Break = bytes.sliced(end, next - end).toByteArray();
+        if (!breakFound && !line.Break.isEmpty()) {
+            FileBreak = line.Break;
+            breakFound = true;
+        }
+        line.Text = DecodeLine(line.Bytes);
         const QString trimmed = line.Text.trimmed();
         if (trimmed.startsWith(QLatin1Char('['))) {
             const qsizetype close = trimmed.indexOf(QLatin1Char(']'));
@@ -75,22 +131,36 @@ void TIniFile::LoadFromBytes(const QByteArray& bytes)
             }
         }
         Lines.push_back(std::move(line));
-        // One line break is "\n", "\r\n" or a lone "\r".
-        if (end < size && text.at(end) == QLatin1Char('\r') && end + 1 < size &&
-            text.at(end + 1) == QLatin1Char('\n'))
-            ++end;
-        start = end + 1;
+        start = next;
     }
 }
 
 QByteArray TIniFile::ToBytes() const
 {
-    QString text;
-    for (const TLine& line : Lines) {
-        text += line.Text;
-        text += QLatin1Char('\n');
+    QByteArray bytes;
+    if (Bom)
+        bytes += "\xEF\xBB\xBF";
+    for (size_t i = 0; i < Lines.size(); ++i) {
+        bytes += Lines[i].Bytes;
+        // A last line read without a break keeps having none, unless lines
+        // were added after it.
+        if (!Lines[i].Break.isEmpty())
+            bytes += Lines[i].Break;
+        else if (i + 1 < Lines.size())
+            bytes += FileBreak;
     }
-    return text.toUtf8();
+    return bytes;
+}
+
+TIniFile::TLine TIniFile::NewLine(TLineKind kind, const QString& name, const QString& text) const
+{
+    TLine line;
+    line.Kind = kind;
+    line.Name = name;
+    line.Text = text;
+    line.Bytes = text.toUtf8();
+    line.Break = FileBreak;
+    return line;
 }
 
 bool TIniFile::Save(const QString& path) const
@@ -241,18 +311,20 @@ void TIniFile::WriteString(const QString& section, const QString& key, const QSt
     oneLine.replace(QLatin1String("\r\n"), QLatin1String(" "));
     oneLine.replace(QLatin1Char('\r'), QLatin1Char(' '));
     oneLine.replace(QLatin1Char('\n'), QLatin1Char(' '));
-
-    TLine line;
-    line.Kind = TLineKind::Key;
-    line.Value = oneLine.trimmed();
+    const QString trimmed = oneLine.trimmed();
 
     int sectionLine = FindSection(section);
     if (sectionLine >= 0) {
         const int keyLine = FindKey(sectionLine, key);
         if (keyLine >= 0) {
             TLine& existing = Lines[static_cast<size_t>(keyLine)];
-            existing.Value = line.Value;
+            // The value as it reads (a long one cut) written back is no change:
+            // the line keeps its bytes, its spacing and its encoding.
+            if (trimmed == existing.Value || trimmed == CutValue(existing.Value))
+                return;
+            existing.Value = trimmed;
             existing.Text = existing.Name + QLatin1Char('=') + oneLine;
+            existing.Bytes = existing.Text.toUtf8();
             return;
         }
         // Insert after the section's last non-blank line, so blank lines that
@@ -262,20 +334,16 @@ void TIniFile::WriteString(const QString& section, const QString& key, const QSt
             if (!Lines[i].Text.trimmed().isEmpty())
                 insertAt = i + 1;
         }
-        line.Name = key;
-        line.Text = key + QLatin1Char('=') + oneLine;
+        TLine line = NewLine(TLineKind::Key, key, key + QLatin1Char('=') + oneLine);
+        line.Value = trimmed;
         Lines.insert(Lines.begin() + static_cast<std::ptrdiff_t>(insertAt), std::move(line));
         return;
     }
     if (!Lines.empty() && !Lines.back().Text.trimmed().isEmpty())
-        Lines.push_back(TLine{});
-    TLine header;
-    header.Kind = TLineKind::Section;
-    header.Name = section;
-    header.Text = QLatin1Char('[') + section + QLatin1Char(']');
-    Lines.push_back(std::move(header));
-    line.Name = key;
-    line.Text = key + QLatin1Char('=') + oneLine;
+        Lines.push_back(NewLine(TLineKind::Other, QString(), QString()));
+    Lines.push_back(NewLine(TLineKind::Section, section, QLatin1Char('[') + section + QLatin1Char(']')));
+    TLine line = NewLine(TLineKind::Key, key, key + QLatin1Char('=') + oneLine);
+    line.Value = trimmed;
     Lines.push_back(std::move(line));
 }
 

@@ -9,8 +9,13 @@
 // without regard to case, a value is the text after the first "=" with blanks at
 // both ends removed (at most 2047 characters), integers are decimal or "0x" hex,
 // booleans 1/0, and the first of duplicate sections or keys wins. Every line the
-// program does not know (other sections and keys, comments, odd lines) is kept
-// as it was when the file is saved, and saving replaces the file atomically.
+// program does not change (other sections and keys, comments, odd lines, values
+// written back unchanged) is saved byte for byte as it was read, with its own
+// line break, and saving replaces the file atomically.
+//
+// Each line is decoded on its own: UTF-8 when it is valid UTF-8, else Latin-1,
+// so one line of an older program's Latin-1 text does not change how the others
+// read. Lines the program writes are UTF-8.
 //
 // Not thread-safe; each user owns its own instance.
 class TIniFile final {
@@ -19,7 +24,12 @@ public:
 
     TIniFile() = default;
 
-    // Reads path; a missing or unreadable file gives an empty object (returns false).
+    // The largest file read: anything bigger is not a file of ours.
+    static constexpr qint64 MaxFileSize = 64 * 1024 * 1024;
+
+    // Reads path; a missing or unreadable file gives an empty object (returns
+    // false). Only a regular file (or a link to one) is read, and opening never
+    // waits: a FIFO or a device in its place is refused like an unreadable file.
     bool Load(const QString& path);
     void LoadFromBytes(const QByteArray& bytes);
 
@@ -47,14 +57,23 @@ public:
     // Integer reading rules of the profile format; nullopt-like false on failure.
     static bool ParseInteger(const QString& text, int& value);
 
+    // Whether something is at path that Load refuses by its kind (a FIFO, a
+    // device, a folder, a socket) or its size: a missing file is no such thing.
+    static bool IsNotAFile(const QString& path);
+
 private:
     enum class TLineKind { Other, Section, Key };
     struct TLine {
         TLineKind Kind = TLineKind::Other;
-        QString Text;  // the line as read, or as we wrote it
-        QString Name;  // section name or key name, trimmed
-        QString Value; // key value, trimmed
+        QString Text;     // the line as read, or as we wrote it
+        QString Name;     // section name or key name, trimmed
+        QString Value;    // key value, trimmed
+        QByteArray Bytes; // what is saved: the bytes read, or Text in UTF-8 once we wrote it
+        QByteArray Break; // the line's own break; empty on a last line without one
     };
+
+    // A line of ours, saved in UTF-8 with the file's own line break.
+    TLine NewLine(TLineKind kind, const QString& name, const QString& text) const;
 
     // Index of the first line of the first section called name, -1 if none.
     int FindSection(const QString& section) const;
@@ -63,4 +82,6 @@ private:
     int FindKeyLine(const QString& section, const QString& key) const;
 
     std::vector<TLine> Lines;
+    bool Bom = false;                               // the file started with a UTF-8 byte order mark
+    QByteArray FileBreak = QByteArrayLiteral("\n"); // the file's first line break
 };

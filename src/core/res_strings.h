@@ -12,6 +12,7 @@ struct TResString {
 
 #define VELBROOK_RES_STRINGS(X)                                                                              \
     X(RES_Ask_RemoveTag, "Do you want to remove these tags?")                                                \
+    X(RES_Check_BitRate, "Please choose a bitrate from the list, or type one from 8 to 320 kbit/s.")         \
     X(RES_Check_CDRom, "Can not find audio CD in your CD device.")                                           \
     X(RES_Check_FileName, "Please check the filename correct or not")                                        \
     X(RES_Check_Mp3Options, "Create MP3 file error!\r\nPlease check the output and lame options "            \
@@ -43,6 +44,8 @@ struct TResString {
     X(RES_NoWmaEncoder, "Can not find WMA encoder,please contact with the Velbrook project!")                \
     X(RES_NotFound_CDRom, "No CD devices found!")                                                            \
     X(RES_NotRead_Cd, "Not get CD device information!")                                                      \
+    X(RES_Not_Regular_File,                                                                                  \
+      " is not a regular file of at most 64 MB; Velbrook neither reads nor replaces it.")                    \
     X(RES_Operate_Fail, "maybe be used,operate fail!")                                                       \
     X(RES_Play, "Play ")                                                                                     \
     X(RES_ReadCDAudioError, "Error while reading CD information!")                                           \
@@ -57,6 +60,7 @@ struct TResString {
     X(RES_Select_0, "You select to extract 0 second, please change it on Options dialog.")                   \
     X(RES_Select_Directory, "Please select the directory to save mp3 and wav file")                          \
     X(RES_Select_Track, "Please select a track at least!")                                                   \
+    X(RES_SoundDevice_Error, "The sound device could not be opened: ")                                       \
     X(RES_TitleStr, "Record")                                                                                \
     X(RES_WAV_RESAMPLE, "Resampling WAV")                                                                    \
     X(RES_WAV_TO_MP3, "Encoding WAV to MP3")                                                                 \

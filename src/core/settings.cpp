@@ -1,6 +1,8 @@
 #include "settings.h"
 
+#include "disc_info.h"
 #include "ini_file.h"
+#include "language.h"
 #include "program_folder.h"
 
 #include <QFileInfo>
@@ -107,6 +109,16 @@ void LoadSettings()
         binding.Read(ini, loaded);
     loaded.OggQuality = qBound(30, loaded.OggQuality, 100);
     AppSettings() = loaded;
+}
+
+QStringList SettingsFileProblems()
+{
+    QStringList problems;
+    for (const QString& path : {SettingsFilePath(), DiscInfoFilePath()}) {
+        if (TIniFile::IsNotAFile(path))
+            problems.append(path + Translate(RES_Not_Regular_File));
+    }
+    return problems;
 }
 
 bool SaveSettings()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // The user's options, one field per key of options.ini. One process-wide record:
 // the user-interface thread loads it at start-up, changes it in the options
@@ -56,6 +57,12 @@ QString SettingsFilePath();
 
 // Fills AppSettings from options.ini; a missing or unreadable file gives defaults.
 void LoadSettings();
+
+// What start-up tells the user about options.ini and cdinfo.dat when something
+// other than a regular file is in their place (a FIFO, a device, a link to
+// /dev/zero): such a file is neither read nor replaced. Translated messages,
+// none when both are fine.
+QStringList SettingsFileProblems();
 
 // Writes every field back, keeping whatever else the file holds. Returns false
 // when the file could not be written (the previous file then stays as it was).

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QStatusBar>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTreeWidget>
@@ -76,6 +77,10 @@ void VisitObject(QObject* object, const QString& section, const QString& menuSec
 {
     const QString name = object->objectName();
     if (name.isEmpty() || name.startsWith(QLatin1String("qt_")))
+        return;
+    // A tab bar's own scroll buttons carry names too; the tabs' captions are
+    // visited with their page control.
+    if (qobject_cast<QTabBar*>(object->parent()))
         return;
     if (auto* action = qobject_cast<QAction*>(object)) {
         if (action->isSeparator())

@@ -107,6 +107,15 @@ TEST(CommandLineParser, SortsOptionsIntoTheirJobs)
     EXPECT_EQ(format.BitsPerSample, 16);
     EXPECT_EQ(format.WavType, wtDVIADPCM);
 
+    parsed = Parse({"--lookup", "--cd-image", "a.cue"});
+    ASSERT_EQ(parsed.Error, "");
+    EXPECT_EQ(parsed.Options.Mode, TCommandLineMode::Lookup);
+    parsed = Parse({"--extract", "--lookup"});
+    ASSERT_EQ(parsed.Error, "");
+    EXPECT_EQ(parsed.Options.Mode, TCommandLineMode::Extract);
+    EXPECT_TRUE(parsed.Options.Lookup);
+    EXPECT_FALSE(Parse({"--extract"}).Options.Lookup);
+
     EXPECT_EQ(Parse({"-h"}).Options.Mode, TCommandLineMode::Help);
     EXPECT_EQ(Parse({"--version"}).Options.Mode, TCommandLineMode::Version);
     for (const QStringList& wrong : {QStringList{"--extract", "--output"},
@@ -119,7 +128,11 @@ TEST(CommandLineParser, SortsOptionsIntoTheirJobs)
                                      {"--convert", "wav-wav", "--rate", "999", "a.wav"},
                                      {"--convert", "wav-wav", "--rate", "384001", "a.wav"},
                                      {"--convert", "wav-wav", "--bits", "24", "a.wav"},
-                                     {"--extract", "--adpcm"}})
+                                     {"--extract", "--adpcm"},
+                                     {"--lookup", "--convert", "wav-mp3", "a.wav"},
+                                     {"--lookup", "--tracks", "1"},
+                                     {"--lookup", "--output", "/x"},
+                                     {"--lookup", "a.wav"}})
         EXPECT_NE(Parse(wrong).Error, "") << wrong.join(' ').toStdString();
 }
 

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -68,10 +69,10 @@ TEST(CommandLine, HelpDocumentsEveryOptionAndNeedsNoDisplay)
     const TCliResult help = cli.Run({"--help"});
     ASSERT_EQ(help.ExitCode, 0) << Text(help);
     for (const char* word :
-         {"--extract",  "--tracks", "--format",   "--output",    "--cd-image",     "--convert",
-          "wav-mp3",    "mp3-wav",  "wav-ogg",    "wav-wma",     "wav-wav",        "--rate",
-          "--channels", "--bits",   "--adpcm",    "--overwrite", "--no-overwrite", "--version",
-          "Exit codes", "130",      "options.ini"})
+         {"--extract",  "--tracks", "--format",    "--output",    "--cd-image",     "--convert",
+          "wav-mp3",    "mp3-wav",  "wav-ogg",     "wav-wma",     "wav-wav",        "--rate",
+          "--channels", "--bits",   "--adpcm",     "--overwrite", "--no-overwrite", "--version",
+          "Exit codes", "130",      "options.ini", "--lookup"})
         EXPECT_TRUE(help.Out.contains(QLatin1String(word))) << word;
     const TCliResult version = cli.Run({"--version"});
     EXPECT_EQ(version.ExitCode, 0);
@@ -213,6 +214,38 @@ TEST(CommandLine, AnUnreadableTrackFailsTheRunWhileTheOthersAreWritten)
     EXPECT_FALSE(QFileInfo::exists(out + "/Track02.mp3"));
     EXPECT_TRUE(QFileInfo::exists(out + "/Track03.mp3"));
     EXPECT_TRUE(result.Out.contains("2 files of 3 written")) << Text(result);
+}
+
+TEST(CommandLine, AnAlbumImageIsExtractedUnderItsCdTextUnlessTheCacheHasTitles)
+{
+    TCliTest cli;
+    cli.WriteDisc("source.cue", AudioTracks({150, 113, 188}));
+    const QByteArray source = ReadFile(cli.Home.File("source.bin"));
+    QProcess flac;
+    flac.start("flac",
+               {"-s", "--force-raw-format", "--endian=little", "--sign=signed", "--channels=2", "--bps=16",
+                "--sample-rate=44100", "-o", cli.Home.File("album.flac"), cli.Home.File("source.bin")});
+    ASSERT_TRUE(flac.waitForFinished(60000) && flac.exitCode() == 0)
+        << flac.readAllStandardError().constData();
+    // Code page 1252, as Windows programs write sheets.
+    cli.Home.Write("album.cue", "PERFORMER \"Caf\xE9 Trio\"\r\nTITLE \"Live\"\r\nFILE \"ALBUM.FLAC\" WAVE\r\n"
+                                "  TRACK 01 AUDIO\r\n    TITLE \"Caf\xE9\"\r\n    INDEX 01 00:00:00\r\n"
+                                "  TRACK 02 AUDIO\r\n    TITLE \"Bar: None\"\r\n    INDEX 01 00:02:00\r\n"
+                                "  TRACK 03 AUDIO\r\n    INDEX 01 00:03:38\r\n");
+    const QString album = cli.Home.File("album.cue");
+
+    const QString out = cli.Home.File("out");
+    TCliResult result = cli.Run({"--extract", "--format", "wav", "--output", out, "--cd-image", album});
+    ASSERT_EQ(result.ExitCode, 0) << Text(result);
+    EXPECT_EQ(Listing(out), QStringLiteral("Bar None.wav, Caf\u00E9.wav, Track03.wav"));
+    const QByteArray first = ReadFile(out + QStringLiteral("/Caf\u00E9.wav"));
+    EXPECT_TRUE(first.mid(44) == source.left(150 * 2352));
+
+    cli.CacheTitles(album, {"Cached"});
+    result =
+        cli.Run({"--extract", "--format", "wav", "--output", cli.Home.File("again"), "--cd-image", album});
+    ASSERT_EQ(result.ExitCode, 0) << Text(result);
+    EXPECT_EQ(Listing(cli.Home.File("again")), "Cached.wav, Track02.wav, Track03.wav");
 }
 
 TEST(CommandLine, ConvertsFilesWithTheRealEncoders)
@@ -365,4 +398,32 @@ TEST(CommandLine, CtrlCStopsTheJobAndLeavesNoHalfWrittenFile)
     if (QFileInfo::exists(out + "/Track02.wav")) {
         EXPECT_EQ(ShapeOf(out + "/Track02.wav").Frames, 75 * 60 * 8 * SamplesPerFrame);
     }
+}
+
+// A title with escape sequences and bells neither reaches the file name nor
+// the terminal raw, a title of thousands of characters is shortened instead of
+// failing its track, and a file name with control characters (the user's own)
+// is shown escaped.
+TEST(CommandLine, ControlCharactersNeverReachTheTerminalAndLongTitlesAreShortened)
+{
+    TCliTest cli;
+    const QString disc = cli.WriteDisc("disc.cue", AudioTracks({75, 75}));
+    cli.CacheTitles(disc, {"Bell\x07 and \x1b]0;owned\x07 \x1b[2J", QString(5000, QChar(0xFC))});
+    const QString out = cli.Home.File("out");
+    const auto raw = [](const TCliResult& result) {
+        const QString all = result.All();
+        return std::any_of(all.begin(), all.end(), [](QChar c) { return c.unicode() < 0x20 && c != '\n'; });
+    };
+
+    TCliResult result = cli.Run({"--extract", "--format", "wav", "--output", out, "--cd-image", disc});
+    ASSERT_EQ(result.ExitCode, 0) << Text(result);
+    EXPECT_EQ(Listing(out), "Bell and ]0;owned [2J.wav, " + QString(125, QChar(0xFC)) + ".wav");
+    EXPECT_FALSE(raw(result)) << Text(result);
+
+    const QString odd = cli.Home.File("in\x1b[2Jput\x07.wav");
+    WriteWav(odd, 2, 44100, 4410);
+    result = cli.Run({"--convert", "wav-wav", "--rate", "22050", "--output", cli.Home.File("small"), odd});
+    ASSERT_EQ(result.ExitCode, 0) << Text(result);
+    EXPECT_TRUE(result.Out.contains("in\\x1b[2Jput\\x07.wav")) << Text(result);
+    EXPECT_FALSE(raw(result)) << Text(result);
 }

@@ -20,6 +20,7 @@
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -53,35 +54,64 @@ struct TShown {
     bool operator==(const TShown&) const = default;
 };
 
-class TWatch {
+// Records the job window's state whenever its caption or gauge changes, as
+// it changes (a step that is over at once is still seen, however busy the
+// machine), and every millisecond in between for the other texts.
+class TWatch final : public QObject {
 public:
     TWatch()
     {
+        qApp->installEventFilter(this);
         Timer.setInterval(1);
         QObject::connect(&Timer, &QTimer::timeout, [this] {
-            auto* window = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-            if (!window || window->objectName() != "RipForm")
-                return;
-            const TShown now{window->windowTitle(),
-                             window->findChild<QGroupBox*>("GroupBox1")->title(),
-                             window->findChild<QLabel*>("Label1")->text(),
-                             window->findChild<QLabel*>("Label2")->text(),
-                             window->findChild<QProgressBar*>("FlatGauge1")->value(),
-                             window->findChild<QProgressBar*>("FlatGauge1")->isTextVisible(),
-                             window->findChild<QLabel*>("Label3")->isVisible()};
-            if (Seen.empty() || !(Seen.back() == now))
-                Seen.push_back(now);
+            if (auto* window = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+                Record(window);
         });
         Timer.start();
     }
+    ~TWatch() override { qApp->removeEventFilter(this); }
 
     bool Any(const std::function<bool(const TShown&)>& test) const
     {
         return std::any_of(Seen.begin(), Seen.end(), test);
     }
 
-    QTimer Timer;
+    bool eventFilter(QObject* object, QEvent* event) override
+    {
+        if (event->type() == QEvent::WindowTitleChange && object->objectName() == "RipForm") {
+            auto* window = static_cast<QWidget*>(object);
+            auto* gauge = window->findChild<QProgressBar*>("FlatGauge1");
+            if (gauge && !Followed.contains(gauge)) {
+                Followed.append(gauge);
+                QObject::connect(gauge, &QProgressBar::valueChanged, this,
+                                 [this, window] { Record(window); });
+            }
+            Record(window);
+        }
+        return false;
+    }
+
     std::vector<TShown> Seen;
+
+private:
+    void Record(QWidget* window)
+    {
+        auto* group = window->findChild<QGroupBox*>("GroupBox1");
+        auto* elapsed = window->findChild<QLabel*>("Label1");
+        auto* estimated = window->findChild<QLabel*>("Label2");
+        auto* gauge = window->findChild<QProgressBar*>("FlatGauge1");
+        auto* initializing = window->findChild<QLabel*>("Label3");
+        if (window->objectName() != "RipForm" || !group || !elapsed || !estimated || !gauge || !initializing)
+            return; // not the job window, or one still being built
+        const TShown now{window->windowTitle(),    group->title(), elapsed->text(),
+                         estimated->text(),        gauge->value(), gauge->isTextVisible(),
+                         initializing->isVisible()};
+        if (Seen.empty() || !(Seen.back() == now))
+            Seen.push_back(now);
+    }
+
+    QTimer Timer;
+    QList<QPointer<QProgressBar>> Followed;
 };
 
 // Gives up on a job that does not end, so a fault fails the test instead of

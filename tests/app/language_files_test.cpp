@@ -2,9 +2,14 @@
 #include "app/edit_track_name.h"
 #include "app/main_form.h"
 #include "app/no_device_hint.h"
+#include "codecs/vorbis_library.h"
+#include "app/option_set_form.h"
+#include "app/query_cddb_form.h"
+#include "app/stop_query_form.h"
 #include "core/ini_file.h"
 #include "core/language.h"
 #include "core/translate_form.h"
+#include "tools/ogg_player.h"
 
 #include "support/scripted_prompter.h"
 #include "support/temp_home.h"
@@ -147,7 +152,13 @@ TEST(LanguageFiles, EachTranslationReachesEveryTextOfEveryWindow)
         TfrmEditTrackName edit;
         TfrmNoDeviceHint hint;
         TfrmAbout about;
-        for (QWidget* window : std::initializer_list<QWidget*>{&form, &edit, &hint, &about}) {
+        TfrmQueryCDDB query(nullptr, 1, 1, 0);
+        TfrmStopQuery stop(nullptr, 1, 1, 0, TCddbOptions{}, "Close");
+        TOptionSetForm options(prompter);
+        const TVorbisLibraries vorbis;
+        TfrmOggPlayer player(nullptr, prompter);
+        for (QWidget* window : std::initializer_list<QWidget*>{&form, &edit, &hint, &about, &query, &stop,
+                                                               &options, &player}) {
             TranslateForm(window, language);
             ForEachFormText(window, [&](TFormText& text) {
                 ASSERT_TRUE(translation.HasKey(text.Section, text.Key))

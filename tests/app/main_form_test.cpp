@@ -1,6 +1,8 @@
+#include "app/drive_session.h"
 #include "app/main_form.h"
 #include "app/media_watcher.h"
 #include "cd/cd_drive.h"
+#include "codecs/vorbis_library.h"
 #include "core/disc_info.h"
 #include "core/ini_file.h"
 #include "core/settings.h"
@@ -23,6 +25,8 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -230,6 +234,35 @@ TEST(MainForm, WithoutADriveItSaysSoAndShowsTheHintOnce)
     QTest::qWait(100);
     EXPECT_EQ(hints, 1);
     EXPECT_FALSE(shown.Action("ActionExtract")->isEnabled());
+}
+
+// A FIFO in place of options.ini and a link to /dev/zero in place of
+// cdinfo.dat: the window opens (a read would wait for a writer, or never end),
+// says so once it is up, and replaces neither when it closes.
+TEST(IniDecoding, TheWindowRefusesSettingsFilesThatAreNotFiles)
+{
+    TAppTest test;
+    test.UseDemoDisc();
+    const QString options = test.Home.File("options.ini");
+    const QString cache = test.Home.File("cdinfo.dat");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(options).constData(), 0600), 0);
+    ASSERT_TRUE(QFile::link("/dev/zero", cache));
+    TScriptedPrompter prompter;
+    {
+        TShownForm shown(prompter);
+        QTest::qWait(50);
+        EXPECT_EQ(shown.Titles().size(), 4); // the disc is listed all the same
+    }
+    ASSERT_EQ(prompter.Calls().size(), 2u) << prompter.Messages().join("\n").toStdString();
+    for (const auto& call : prompter.Calls())
+        EXPECT_EQ(call.Kind, TScriptedPrompter::TKind::Warning);
+    EXPECT_EQ(
+        prompter.Messages(),
+        (QStringList{
+            options + " is not a regular file of at most 64 MB; Velbrook neither reads nor replaces it.",
+            cache + " is not a regular file of at most 64 MB; Velbrook neither reads nor replaces it."}));
+    EXPECT_FALSE(QFileInfo(options).isFile());
+    EXPECT_EQ(QFileInfo(cache).symLinkTarget(), "/dev/zero");
 }
 
 TEST(MainForm, ACachedDiscShowsItsTitlesAndTooManyTitlesHurtNothing)
@@ -565,10 +598,10 @@ TEST(MainForm, CommandsOfWindowsStillToComeSaySoInTheStatusBar)
     test.UseDemoDisc();
     TScriptedPrompter prompter;
     TShownForm shown(prompter);
-    const std::vector<std::pair<const char*, const char*>> later{
-        {"ActionOptionSet", "Options"}, {"ActionRecord", "Record"},   {"miWavToWav", "WAV to WAV"},
-        {"miOggPlayer", "OGG Player"},  {"aID3Edit", "ID3 Tag Edit"}, {"aQueryCDDB", "Query Freedb"},
-        {"miRealPlayer", "RealPlayer"}};
+    const std::vector<std::pair<const char*, const char*>> later{{"ActionRecord", "Record"},
+                                                                 {"miWavToWav", "WAV to WAV"},
+                                                                 {"aID3Edit", "ID3 Tag Edit"},
+                                                                 {"miRealPlayer", "RealPlayer"}};
     for (const auto& [name, text] : later) {
         shown.Trigger(name);
         EXPECT_EQ(shown.Form.StatusText(), QString(text) + ": not available yet") << name;
@@ -576,6 +609,24 @@ TEST(MainForm, CommandsOfWindowsStillToComeSaySoInTheStatusBar)
     shown.Select(0);
     shown.Trigger("aPlay");
     EXPECT_EQ(shown.Form.StatusText(), "Play: not available yet");
+    EXPECT_TRUE(prompter.Calls().empty());
+}
+
+// The player cannot open without the Ogg Vorbis libraries; the status bar
+// says which one is missing instead of nothing happening.
+TEST(MainForm, TheOggPlayerSaysWhichLibraryIsMissing)
+{
+    TAppTest test;
+    test.UseDemoDisc();
+    TScriptedPrompter prompter;
+    TShownForm shown(prompter);
+    qputenv("VELBROOK_MISSING_LIBRARIES", "libvorbisfile.so.3");
+    {
+        const TVorbisLibraries vorbis;
+        qunsetenv("VELBROOK_MISSING_LIBRARIES");
+        shown.Trigger("miOggPlayer");
+    }
+    EXPECT_EQ(shown.Form.StatusText(), "libvorbisfile library could not be loaded.");
     EXPECT_TRUE(prompter.Calls().empty());
 }
 
@@ -601,4 +652,42 @@ TEST(MainForm, EjectAndCloseLeaveAnImageAsItIs)
     shown.Trigger("miCloseCD");
     EXPECT_EQ(shown.Form.TrackRows().size(), 4u);
     EXPECT_TRUE(prompter.Calls().empty());
+}
+
+// When the drive library refuses a handle, the open retry frees one the
+// process lost track of, never the one another part of the program is using.
+TEST(RealDiscToc, TheOpenRetryClosesOnlyHandlesNothingHolds)
+{
+    TAppTest test;
+    test.UseDemoDisc();
+    TStatusText status;
+    TDriveSession inUse;
+    inUse.DriveHandle = inUse.OpenDrive(0, &status);
+    ASSERT_NE(inUse.DriveHandle, 0u);
+    // The rest of the handle table: handles opened and forgotten.
+    CDDriveList list{};
+    list.MaxDrives = CDMaxDrives;
+    ASSERT_EQ(GetCDList(&list), 1);
+    CDHandleRequest request{sizeof(CDHandleRequest), 1, list.Drives[0].HostAdapter, list.Drives[0].Target,
+                            list.Drives[0].Lun,      {}};
+    std::vector<CDHandle> forgotten;
+    for (CDHandle handle = GetCDHandle(&request); handle != 0; handle = GetCDHandle(&request))
+        forgotten.push_back(handle);
+    ASSERT_EQ(GetAspiLibError(), CDERR_TOO_MANY_HANDLES);
+
+    TDriveSession second;
+    second.DriveHandle = second.OpenDrive(0, &status);
+    EXPECT_NE(second.DriveHandle, 0u);
+    EXPECT_NE(second.DriveHandle, inUse.DriveHandle);
+    CDTOC toc{};
+    EXPECT_EQ(ReadTOC(inUse.DriveHandle, &toc), 1) << "the handle in use was closed";
+    // One forgotten handle made room; the others are still open.
+    int stillOpen = 0;
+    for (const CDHandle handle : forgotten) {
+        if (handle != second.DriveHandle && !CDHandleSource(handle).isEmpty()) {
+            ++stillOpen;
+            CloseCDHandle(handle);
+        }
+    }
+    EXPECT_EQ(stillOpen, int(forgotten.size()) - 1);
 }

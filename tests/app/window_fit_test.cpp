@@ -2,6 +2,9 @@
 #include "app/edit_track_name.h"
 #include "app/main_form.h"
 #include "app/no_device_hint.h"
+#include "app/option_set_form.h"
+#include "app/query_cddb_form.h"
+#include "app/stop_query_form.h"
 #include "codecs/vorbis_library.h"
 #include "jobs/job_engine.h"
 #include "jobs/rip_form.h"
@@ -15,6 +18,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
+#include <QTcpServer>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -63,6 +67,20 @@ const std::vector<TWindowMaker>& Windows()
              auto about = std::make_unique<TfrmAbout>(&c.Main);
              qputenv("PATH", path);
              return about;
+         }},
+        {"OptionSetForm",
+         [](TWindowContext& c) { return std::make_unique<TOptionSetForm>(c.Prompter, -1, &c.Main); }},
+        {"frmQueryCDDB", [](TWindowContext& c) { return std::make_unique<TfrmQueryCDDB>(&c.Main, 1, 1, 0); }},
+        {"frmStopQuery",
+         [](TWindowContext& c) {
+             // A server that takes the connection and never answers keeps the lookup, and
+             // so the window, open while it is looked at.
+             static QTcpServer silent;
+             if (!silent.isListening())
+                 silent.listen(QHostAddress::LocalHost);
+             TCddbOptions options;
+             options.Server = QStringLiteral("127.0.0.1:%1").arg(silent.serverPort());
+             return std::make_unique<TfrmStopQuery>(&c.Main, 1, 1, c.Main.DriveHandle(), options, "Close");
          }},
     };
     return windows;

@@ -1,6 +1,8 @@
 #include "audio/acs_exception.h"
 #include "audio/acs_output.h"
 #include "audio_test_support.h"
+#include "core/worker_thread.h"
+#include "support/vector_state.h"
 
 #include <gtest/gtest.h>
 
@@ -374,4 +376,23 @@ TEST(AcsOutput, DestroyingTheInputOfARunningChainStopsTheSink)
     EXPECT_EQ(events.Done(), 0);
     EXPECT_EQ(events.Errors(), 0);
     EXPECT_EQ(ErrorText([&] { sink.Run(); }), "Input is not assigned");
+}
+
+TEST(AcsOutput, TheWorkerStartsWithCleanVectorRegisters)
+{
+    if (!HasAvx())
+        GTEST_SKIP() << "no AVX on this processor: there is nothing to clear";
+    TToneSource source(1000);
+    TMemorySink sink;
+    sink.AssignInput(&source);
+    std::atomic<int> workerDirty{-1};
+    sink.SetOnDone([&](TACSOutput*) { workerDirty = UpperHalvesDirty() ? 1 : 0; });
+    DirtyUpperHalves();
+    sink.Run(); // makes the worker
+    const bool creatorDirty = UpperHalvesDirty();
+    ClearUpperVectorState();
+    ASSERT_TRUE(WaitUntil([&] { return workerDirty.load() >= 0; }));
+    if (!creatorDirty)
+        GTEST_SKIP() << "Run cleared the registers before the worker was made";
+    EXPECT_EQ(workerDirty.load(), 0);
 }

@@ -103,13 +103,27 @@ int TBytesSource::FetchData(void* buffer, int bufferSize)
     std::memcpy(buffer, Data.constData() + Delivered, static_cast<std::size_t>(count));
     Delivered += count;
     PositionValue += count;
+    {
+        std::lock_guard lock(ReadLock);
+        ReadCounts.push_back(static_cast<int>(count));
+    }
     return static_cast<int>(count);
+}
+
+std::vector<int> TBytesSource::Reads() const
+{
+    std::lock_guard lock(ReadLock);
+    return ReadCounts;
 }
 
 void TBytesSource::BeginRead()
 {
     if (Busy())
         throw EACSException(QStringLiteral("The component is buisy"));
+    {
+        std::lock_guard lock(ReadLock);
+        ReadCounts.clear();
+    }
     Delivered = 0;
     PositionValue = 0;
     SizeValue = AnnouncedSize.load() == -2 ? Data.size() : AnnouncedSize.load();
@@ -327,6 +341,24 @@ std::vector<qint16> SoxDecode(const QString& path)
 {
     return Samples(
         RunProgram(QStringLiteral("sox"), {path, "-t", "raw", "-e", "signed", "-b", "16", "-L", "-"}));
+}
+
+QByteArray Heard(const QByteArray& played, int frameBytes, char silence)
+{
+    auto silent = [&](qsizetype at) {
+        for (int i = 0; i < frameBytes; ++i) {
+            if (played[at + i] != silence)
+                return false;
+        }
+        return true;
+    };
+    qsizetype first = 0;
+    while (first + frameBytes <= played.size() && silent(first))
+        first += frameBytes;
+    qsizetype end = played.size() - played.size() % frameBytes;
+    while (end - frameBytes >= first && silent(end - frameBytes))
+        end -= frameBytes;
+    return played.mid(first, end - first);
 }
 
 QByteArray ReadAll(TACSInput& source, int chunk)

@@ -75,8 +75,12 @@ public:
     std::atomic<int> MaxRead{0};
     // Size reported from BeginRead on (-2: the real byte count).
     std::atomic<qint64> AnnouncedSize{-2};
+    // What each read of the last run delivered, in order.
+    std::vector<int> Reads() const;
 
 private:
+    mutable std::mutex ReadLock;
+    std::vector<int> ReadCounts;
     QByteArray Data;
     int Channels;
     int Bits;
@@ -162,6 +166,11 @@ QByteArray RunProgram(const QString& program, const QStringList& arguments);
 
 // Decodes any file sox reads into 16-bit samples (interleaved).
 std::vector<qint16> SoxDecode(const QString& path);
+
+// What the sound card played, as SDL's disk driver wrote it, without the
+// silence the driver plays from the device's opening until the first bytes
+// come and after the last (whole frames of the silence byte).
+QByteArray Heard(const QByteArray& played, int frameBytes = 4, char silence = '\0');
 
 // Reads a source to its end without a sink (the test thread pulls).
 QByteArray ReadAll(TACSInput& source, int chunk = 5000);

@@ -96,34 +96,56 @@ TEST_F(WaveConverterTest, OpensMpegAudioAsTheSamplesFFmpegDecodes)
         const std::vector<qint16> part = Samples(ReadAll(in));
         EXPECT_EQ(part, std::vector<qint16>(reference.begin() + 1000 * c.Channels,
                                             reference.begin() + 5000 * c.Channels));
+
+        // A jump back during a read decodes again from the start.
+        in.SetStartSample(0);
+        in.SetEndSample(-1);
+        in.BeginRead();
+        // Pieces as large as the source's own refills are read straight into
+        // the caller's buffer, so nothing read before the jump is left over.
+        QByteArray buffer(16384, '\0');
+        while (in.Position() < in.Size() / 2)
+            ASSERT_GT(in.FetchData(buffer.data(), int(buffer.size())), 0);
+        in.SetPendingJump(-100);
+        QByteArray again;
+        for (int n; (n = in.FetchData(buffer.data(), int(buffer.size()))) > 0;)
+            again.append(buffer.constData(), n);
+        in.EndRead();
+        EXPECT_EQ(Samples(again), reference);
     }
 }
 
-TEST_F(WaveConverterTest, WritesTheDecodedImageAsAPcmWavFile)
+// The samples are decoded piece by piece as they are asked for: read in any
+// piece size they are FFmpeg's samples, the length measured beforehand is what
+// the reads deliver, and converting again starts over.
+TEST_F(WaveConverterTest, DecodesInPiecesAsTheSamplesAreRead)
 {
-    const QString mp3 = MakeMp3Wav("mp3.wav", 2, 32000, 20000);
+    const QString mp3 = MakeMp3Wav("mp3.wav", 2, 32000, 60000);
+    const std::vector<qint16> reference = FFmpegDecode(mp3);
     QFile file(mp3);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     TWaveConverter converter;
-    file.seek(0);
     converter.ReadWavData(file);
-    EXPECT_EQ(QByteArray(converter.Data(), converter.DataSize()), ChunkBody(ReadFile(mp3), "data"));
+    EXPECT_EQ(converter.DataSize(), ChunkBody(ReadFile(mp3), "data").size());
     EXPECT_EQ(qFromLittleEndian<quint16>(converter.SourceFormat.data()), 85);
     qToLittleEndian<quint16>(1, converter.TargetFormat.data());
     ASSERT_EQ(converter.FormatSuggest(), TWaveConverter::ResultOk);
-    ASSERT_EQ(converter.ConvertData(), TWaveConverter::ResultOk);
+    EXPECT_EQ(qFromLittleEndian<quint32>(converter.TargetFormat.data() + 8),
+              128000u); // 32000 Hz stereo, 16 bits
+    qint64 measured = 0;
+    ASSERT_EQ(converter.MeasureData(&measured), TWaveConverter::ResultOk);
+    EXPECT_EQ(measured, qint64(reference.size() * 2));
 
-    QBuffer image;
-    image.open(QIODevice::WriteOnly);
-    ASSERT_EQ(converter.WriteWavImage(image), TWaveConverter::ResultOk);
-    const QByteArray bytes = image.data();
-    EXPECT_EQ(U16At(bytes, 20), 1);
-    EXPECT_EQ(U32At(bytes, 28), 128000u); // 32000 Hz stereo, 16 bits
-    // sox reads it as the samples FFmpeg decodes.
-    WriteFile(Path("image.wav"), bytes);
-    EXPECT_EQ(SoxDecode(Path("image.wav")), FFmpegDecode(mp3));
-    EXPECT_EQ(converter.TakeWavImage(), bytes);
-    EXPECT_EQ(converter.DataSize(), 0);
+    for (const qint64 piece : {1, 4095, 100000}) {
+        SCOPED_TRACE(piece);
+        ASSERT_EQ(converter.ConvertData(), TWaveConverter::ResultOk);
+        QByteArray decoded;
+        QByteArray buffer(piece, '\0');
+        for (qint64 n; (n = converter.ReadConverted(buffer.data(), piece)) > 0;)
+            decoded.append(buffer.constData(), n);
+        EXPECT_EQ(Samples(decoded), reference);
+        EXPECT_EQ(converter.ReadConverted(buffer.data(), piece), 0);
+    }
 }
 
 TEST_F(WaveConverterTest, TakesTheFormatFromTheDecoderNotFromTheHeader)
@@ -188,8 +210,9 @@ TEST_F(WaveConverterTest, RefusesCompressedFilesThatDecodeToNothing)
         converter.ReadWavData(file);
         EXPECT_LE(converter.DataSize(), c.File.size());
         qToLittleEndian<quint16>(1, converter.TargetFormat.data());
+        qint64 measured = 0;
         const int suggested = converter.FormatSuggest();
-        const int converted = converter.ConvertData();
+        const int converted = converter.MeasureData(&measured);
         EXPECT_TRUE(suggested != 0 || converted != 0);
     }
     // The reason a compressed file is refused names it.

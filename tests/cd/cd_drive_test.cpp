@@ -394,7 +394,7 @@ TEST(CdDriveBadImages, AreNoDriveAndSayWhy)
         {"nobin.cue", "FILE \"nothere.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n", "does not exist"},
         {"garbage.cue", "FILE \"data.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nhello world\n",
          "unknown keyword hello"},
-        {"wave.cue", "FILE \"data.bin\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n", "only raw BINARY"},
+        {"wave.cue", "FILE \"data.bin\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n", "as a sound file"},
         {"twofiles.toc",
          "CD_DA\nTRACK AUDIO\nFILE \"data.bin\" 0 00:00:05\nTRACK AUDIO\nFILE \"other.bin\" 0\n",
          "more than one data file"},
@@ -461,6 +461,24 @@ TEST(CdDriveDisc, DiscIdIsTheCddbIdOfTheFirstDrive)
     test.UseImage("data.cue", data);
     EXPECT_FALSE(HasAudioDisc());
     EXPECT_EQ(GetDiscId(), "");
+}
+
+TEST(CdDriveDisc, AHandleAnswersForItsOwnDriveAsItIsNow)
+{
+    TCdTest test;
+    const QString demo = test.UseImage("demo.cue", DemoDiscSpec());
+    const QString other = test.UseImage("other.cue", Tracks({300, 450}));
+    SetCDImages({demo, other});
+    const CDHandle second = test.Open(1);
+    ASSERT_NE(second, 0u);
+    EXPECT_EQ(GetDiscId(second), QString::number(static_cast<std::int32_t>(LibcddbDiscId({0, 300}, 750))));
+    EXPECT_NE(GetDiscId(second), GetDiscId());
+    EXPECT_TRUE(HasAudioDisc(second));
+    // The image's files gone: the drive behind the handle has no disc any more.
+    ASSERT_TRUE(QFile::remove(test.Home.File("other.bin")));
+    EXPECT_FALSE(HasAudioDisc(second));
+    EXPECT_EQ(GetDiscId(second), "");
+    EXPECT_FALSE(HasAudioDisc(0));
 }
 
 TEST(CdDriveLog, LibcdioMessagesStayOffTheTerminal)

@@ -15,25 +15,6 @@
 
 namespace {
 
-// Runs one track to its end and delivers its reports.
-std::vector<TReport> Rip(CDHandle drive, int track, const QString& baseName,
-                         const std::function<void(TCDRipThread&)>& beforeStart = {})
-{
-    TReportCollector receiver;
-    {
-        TCDRipThread thread(track, baseName);
-        thread.Drive = drive;
-        thread.NotifyWindow = &receiver;
-        if (beforeStart)
-            beforeStart(thread);
-        thread.Resume();
-        thread.wait();
-    }
-    QCoreApplication::sendPostedEvents();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    return receiver.Reports;
-}
-
 std::vector<int> PercentsOf(const std::vector<TReport>& reports)
 {
     std::vector<int> percents;
@@ -42,23 +23,15 @@ std::vector<int> PercentsOf(const std::vector<TReport>& reports)
     return percents;
 }
 
-int CompletionResult(const std::vector<TReport>& reports)
-{
-    int found = -1;
-    int count = 0;
-    for (const TReport& report : reports) {
-        if (report.Type == WM_PROCESSINFO && report.Info.Percent == 1000) {
-            found = report.Info.Result;
-            ++count;
-        }
-    }
-    return count == 1 ? found : -100 - count;
-}
-
 QByteArray ReadAll(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+qint64 FramesOf(const CDTOCEntry& entry)
+{
+    return (qint64(entry.Address[1]) * 60 + entry.Address[2]) * CDFramesPerSecond + entry.Address[3];
 }
 
 quint32 Le32(const QByteArray& bytes, int at)
@@ -431,4 +404,75 @@ TEST(CdRipThread, ReportsForAReceiverThatIsGoneAreDropped)
     QCoreApplication::sendPostedEvents();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(ReadAll(OutputFile("orphan.wav")).size(), 44 + 100 * CDFrameBytes);
+}
+
+// Real discs whose first track is 2 or later: each track is read from its own
+// entry of the table of contents (entry = track - first track), up to the last.
+TEST(RealDiscToc, TracksAreFoundByPositionWhenTheFirstIsNotOne)
+{
+    TCdTest test;
+    test.UseImage("disc.cue", Tracks({300, 200, 100}));
+    const QString bin = test.Home.File("disc.bin");
+    qputenv("VELBROOK_FIRST_TRACK", "2");
+    const CDHandle drive = test.Open();
+    qunsetenv("VELBROOK_FIRST_TRACK");
+    ASSERT_NE(drive, 0u) << qPrintable(GetAspiLibErrorText());
+    CDTOC toc{};
+    ASSERT_EQ(ReadTOC(drive, &toc), 1);
+    ASSERT_EQ(toc.FirstTrack, 2);
+    ASSERT_EQ(toc.LastTrack, 4);
+
+    const qint64 starts[] = {0, 300, 500, 600};
+    for (int track = 2; track <= 4; ++track) {
+        SCOPED_TRACE(track);
+        const QString name = QStringLiteral("Track%1").arg(track);
+        ASSERT_EQ(CompletionResult(Rip(drive, track, name)), 0);
+        const qint64 first = starts[track - 2];
+        const qint64 frames = starts[track - 1] - first;
+        const QByteArray wav = ReadAll(OutputFile(name + ".wav"));
+        ASSERT_EQ(wav.size(), 44 + frames * CDFrameBytes);
+        EXPECT_TRUE(wav.mid(44) == DataSlice(bin, first, frames));
+    }
+    // Below the first track and past the last there is nothing to read.
+    for (const int track : {1, 5})
+        EXPECT_EQ(PercentsOf(Rip(drive, track, "none")), (std::vector<int>{1000})) << track;
+}
+
+// An Enhanced CD imaged from the disc: the reader wrote the 11 400 sectors
+// between the sessions (lead-out, lead-in, pregap) into the last audio track.
+// On the disc the first session ends there, and so do the track's length and
+// its extraction; the disc id is the one of the whole disc.
+TEST(RealDiscToc, EnhancedCdImageEndsTheFirstSessionBeforeTheGap)
+{
+    TCdTest test;
+    const QString cue = test.Home.File("enhanced.cue");
+    ASSERT_TRUE(WriteDiscImage(cue, Tracks({300, 200})).isEmpty());
+    const QString bin = test.Home.File("enhanced.bin");
+    constexpr qint64 DataStart = 500 + 11400;
+    {
+        QFile data(bin);
+        ASSERT_TRUE(data.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(data.resize((DataStart + 100) * CDFrameBytes)); // sparse: the gap costs no space
+        QFile sheet(cue);
+        ASSERT_TRUE(sheet.open(QIODevice::Append));
+        sheet.write("  REM SESSION 02\n  TRACK 03 MODE1/2352\n    INDEX 01 " +
+                    FramesToMsfText(DataStart).toLatin1() + "\n");
+    }
+    SetCDImages({cue});
+    const CDHandle drive = test.Open();
+    ASSERT_NE(drive, 0u) << qPrintable(GetAspiLibErrorText());
+    CDTOC toc{};
+    ASSERT_EQ(ModifyCDParms(drive, CDP_MSF, 1), 1);
+    ASSERT_EQ(ReadTOC(drive, &toc), 1);
+    EXPECT_EQ(toc.LastTrack, 2);
+    const qint64 sessionEnd = DataStart - 11400;
+    EXPECT_EQ(FramesOf(toc.Entries[2]) - CDLeadInFrames, sessionEnd);
+
+    ASSERT_EQ(CompletionResult(Rip(drive, 2, "last")), 0);
+    const QByteArray wav = ReadAll(OutputFile("last.wav"));
+    ASSERT_EQ(wav.size(), 44 + (sessionEnd - 300) * CDFrameBytes);
+    EXPECT_TRUE(wav.mid(44) == DataSlice(bin, 300, sessionEnd - 300));
+
+    const std::uint32_t starts[] = {0, 300, std::uint32_t(DataStart)};
+    EXPECT_EQ(GetDiscId(), QString::number(std::int32_t(CddbDiscId(starts, 3, DataStart + 100))));
 }

@@ -1,7 +1,9 @@
 #include "cd_test_support.h"
 
+#include "cd/cd_rip_thread.h"
 #include "core/settings.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -82,11 +84,42 @@ QByteArray DataSlice(const QString& dataPath, qint64 first, qint64 frames)
 
 bool TReportCollector::event(QEvent* e)
 {
-    if (e->type() == WM_RIPERROR || e->type() == WM_PROCESSINFO) {
+    if (e->type() == WM_RIPERROR || e->type() == WM_PROCESSINFO || e->type() == WM_CDDBSTATE) {
         const auto* message = static_cast<TMessageEvent*>(e);
-        Reports.push_back(
-            {e->type(), message->LParam(), message->Info() ? *message->Info() : TProcessInfo{}});
+        Reports.push_back({e->type(), message->LParam(), message->Info() ? *message->Info() : TProcessInfo{},
+                           message->WParam()});
         return true;
     }
     return QObject::event(e);
+}
+
+std::vector<TReport> Rip(CDHandle drive, int track, const QString& baseName,
+                         const std::function<void(TCDRipThread&)>& beforeStart)
+{
+    TReportCollector receiver;
+    {
+        TCDRipThread thread(track, baseName);
+        thread.Drive = drive;
+        thread.NotifyWindow = &receiver;
+        if (beforeStart)
+            beforeStart(thread);
+        thread.Resume();
+        thread.wait();
+    }
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return receiver.Reports;
+}
+
+int CompletionResult(const std::vector<TReport>& reports)
+{
+    int found = -1;
+    int count = 0;
+    for (const TReport& report : reports) {
+        if (report.Type == WM_PROCESSINFO && report.Info.Percent == 1000) {
+            found = report.Info.Result;
+            ++count;
+        }
+    }
+    return count == 1 ? found : -100 - count;
 }

@@ -9,6 +9,8 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+#include <ostream>
 #include <vector>
 
 // A program folder of its own, no image or failure switches left from another
@@ -41,11 +43,28 @@ struct TReport {
     QEvent::Type Type;
     qint64 LParam;
     TProcessInfo Info;
+    qint64 WParam = 0;
 };
 
-// Collects the reports posted to it.
+// Collects the reports posted to it (WM_RIPERROR, WM_PROCESSINFO, WM_CDDBSTATE).
 class TReportCollector final : public QObject {
 public:
     std::vector<TReport> Reports;
     bool event(QEvent* e) override;
 };
+
+// Texts in test failures as text.
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
+class TCDRipThread;
+
+// Runs one track to its end and delivers its reports.
+std::vector<TReport> Rip(CDHandle drive, int track, const QString& baseName,
+                         const std::function<void(TCDRipThread&)>& beforeStart = {});
+
+// The Result of the one completion report, or -100 - the number of
+// completions when there is not exactly one.
+int CompletionResult(const std::vector<TReport>& reports);

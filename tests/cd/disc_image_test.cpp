@@ -60,7 +60,13 @@ TEST(CueSheet, RefusesWhatCannotBeReadCorrectly)
         {file + "TRACK 01 AUDIO\nINDEX 01 00:05:00\nTRACK 02 AUDIO\nINDEX 01 00:01:00\n", "starts before"},
         {file + "TRACK 01 AUDIO\nINDEX 00 00:03:00\nINDEX 01 00:01:00\n", "index 0 comes after"},
         {file + "TRACK 01 MODE1/2048\nINDEX 01 00:00:00\n", "raw 2352-byte"},
-        {file + "TRACK 01 AUDIO\nINDEX 01 00:00:00\nFILE \"b.bin\" BINARY\n", "more than one data file"},
+        {file + "PREGAP 00:02:00\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n", "PREGAP outside a track"},
+        {file + "TRACK 01 AUDIO\nPOSTGAP 2\nINDEX 01 00:00:00\n", "POSTGAP needs a time"},
+        {file +
+             "TRACK 01 AUDIO\nINDEX 01 00:05:00\nFILE \"b.wav\" WAVE\nTRACK 02 AUDIO\nINDEX 00 00:01:00\n"
+             "FILE \"c.wav\" WAVE\nINDEX 01 00:00:00\nTRACK 03 AUDIO\nINDEX 01 00:00:10\nINDEX 00 00:00:20\n",
+         "track 3: index 0 comes after"},
+        {file.repeated(CDMaxImageFiles + 1), "more than 198 files"},
         {"TRACK 01 AUDIO\nINDEX 01 00:00:00\n", "TRACK before any FILE"},
         {file + "INDEX 01 00:00:00\n", "outside a track"},
         {file + "TRACK 01 AUDIO\nINDEX 01 00:00:00\nREM SESSION 02\nTRACK 02 AUDIO\nINDEX 01 00:01:00\n"
@@ -81,6 +87,87 @@ TEST(CueSheet, RefusesWhatCannotBeReadCorrectly)
                        .arg(i % 60, 2, 10, QChar('0'))
                        .toLatin1();
     EXPECT_TRUE(ParseCueSheet(hundred).Problem.contains("at most 99"));
+}
+
+TEST(CueSheet, ReadsAlbumSheetsOverSoundFilesWithTheirTexts)
+{
+    const QByteArray text = "REM GENRE \"Hip Hop\"\r\n"
+                            "REM DATE 1999\r\n"
+                            "REM DISCID 2A0B1C03\r\n"
+                            "REM COMMENT \"a ripper\"\r\n"
+                            "CATALOG 0123456789012\r\n"
+                            "PERFORMER \"The Band\"\r\n"
+                            "TITLE \"The \"Big\" Album\"\r\n"
+                            "FILE \"01 - One.wav\" WAVE\r\n"
+                            "  TRACK 01 AUDIO\r\n"
+                            "    TITLE \"One\"\r\n"
+                            "    SONGWRITER \"Someone\"\r\n"
+                            "    ISRC ABCDE1234567\r\n"
+                            "    PREGAP 00:01:00\r\n"
+                            "    INDEX 01 00:00:00\r\n"
+                            "  TRACK 02 AUDIO\r\n"
+                            "    TITLE \"Two\"\r\n"
+                            "    PERFORMER \"A Guest\"\r\n"
+                            "    FLAGS PRE\r\n"
+                            "    INDEX 00 03:00:10\r\n"
+                            "FILE \"..\\Disc\\02 - Two.flac\" FLAC\r\n"
+                            "    INDEX 01 00:00:00\r\n"
+                            "    POSTGAP 00:02:00\r\n"
+                            "FILE \"rest.bin\" motorola\r\n"
+                            "  TRACK 03 AUDIO\r\n"
+                            "    INDEX 01 00:00:00\r\n";
+    const TImageDescription cue = ParseCueSheet(text);
+    ASSERT_TRUE(cue.IsAccepted()) << qPrintable(cue.Problem);
+    ASSERT_EQ(cue.Files.size(), 3u);
+    EXPECT_EQ(cue.Files[1].Name, "..\\Disc\\02 - Two.flac");
+    EXPECT_EQ(cue.Files[0].Kind, TImageFileKind::Audio);
+    EXPECT_EQ(cue.Files[1].Kind, TImageFileKind::Audio);
+    EXPECT_EQ(cue.Files[2].Kind, TImageFileKind::Motorola);
+    EXPECT_EQ(cue.Files[1].Line, 20);
+    ASSERT_EQ(cue.Tracks.size(), 3u);
+    // Positions count within the file each index stands in.
+    EXPECT_EQ(cue.Tracks[0].PregapFrames, 75);
+    EXPECT_EQ(cue.Tracks[1].PregapFile, 0);
+    EXPECT_EQ(cue.Tracks[1].PregapStart, 3 * 60 * 75 + 10);
+    EXPECT_EQ(cue.Tracks[1].StartFile, 1);
+    EXPECT_EQ(cue.Tracks[1].Start, 0);
+    EXPECT_EQ(cue.Tracks[1].PostgapFrames, 150);
+    EXPECT_TRUE(cue.Tracks[1].Preemphasis);
+    EXPECT_EQ(cue.Tracks[2].StartFile, 2);
+    EXPECT_EQ(cue.Text.Artist, "The Band");
+    EXPECT_EQ(cue.Text.Album, "The \"Big\" Album");
+    EXPECT_EQ(cue.Text.Genre, "Hip Hop");
+    EXPECT_EQ(cue.Text.Year, "1999");
+    EXPECT_EQ(cue.DiscId, "2A0B1C03");
+    EXPECT_EQ(cue.Text.TrackTitle(1), "One");
+    EXPECT_EQ(cue.Text.TrackTitle(2), "A Guest - Two");
+    EXPECT_EQ(cue.Text.TrackTitle(3), "");
+
+    // UTF-8 with or without a byte-order mark, or code page 1252.
+    for (const QByteArray& title :
+         {QByteArray("\xEF\xBB\xBFTITLE \"Caf\xC3\xA9 \xE2\x82\xAC\"\n"),
+          QByteArray("TITLE \"Caf\xC3\xA9 \xE2\x82\xAC\"\n"), QByteArray("TITLE \"Caf\xE9 \x80\"\n")}) {
+        const TImageDescription coded =
+            ParseCueSheet(title + "FILE \"a.wav\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n");
+        ASSERT_TRUE(coded.IsAccepted()) << qPrintable(coded.Problem);
+        EXPECT_EQ(coded.Text.Album, QStringLiteral("Caf\u00E9 \u20AC")) << title.constData();
+    }
+}
+
+TEST(DiscImage, SheetDiscIdThatDisagreesIsNoted)
+{
+    TTempHome home;
+    home.Write("disc.bin", QByteArray(2000 * CDFrameBytes, '\0'));
+    const QByteArray tracks = "FILE \"disc.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\n"
+                              "INDEX 01 00:10:00\n";
+    // The id of tracks at 2 and 12 seconds (digit sums 2 and 1 + 2) with the
+    // lead-out 26 seconds after the first: 05, 001a, 02.
+    home.Write("right.cue", "REM DISCID 05001A02\n" + tracks);
+    EXPECT_EQ(LoadDiscImage(home.File("right.cue")).Note, "");
+    home.Write("wrong.cue", "REM DISCID 05001B03\n" + tracks);
+    const TDiscImage wrong = LoadDiscImage(home.File("wrong.cue"));
+    EXPECT_TRUE(wrong.IsValid());
+    EXPECT_TRUE(wrong.Note.contains("05001b03") && wrong.Note.contains("05001a02")) << qPrintable(wrong.Note);
 }
 
 TEST(TocFile, ReadsSingleFileAudioTocs)

@@ -54,9 +54,10 @@ TEST(Helpers, ElapsedSecondsRoundsHalfToEven)
     EXPECT_EQ(ElapsedSeconds(start, start + std::chrono::hours(25)), 90000);
 }
 
-TEST(Helpers, CleanFileNameRemovesOnlyTheForbiddenCharacters)
+TEST(Helpers, CleanFileNameRemovesOnlyTheForbiddenAndControlCharacters)
 {
     EXPECT_EQ(CleanFileName("a*b/c:d<e>f?g\\h|i"), "abcdefghi");
+    EXPECT_EQ(CleanFileName("x\x1b[2J\x07\ty\x7f\x01z"), "x[2Jyz");
     EXPECT_EQ(CleanFileName("Don't \"Stop\" (Live) ; $(rm -rf) é"), "Don't \"Stop\" (Live) ; $(rm -rf) é");
     EXPECT_EQ(CleanFileName("///"), "");
     EXPECT_EQ(CleanFileName(""), "");

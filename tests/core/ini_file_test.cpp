@@ -3,10 +3,13 @@
 #include "support/temp_home.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -195,4 +198,82 @@ TEST(IniFile, BinaryAndTruncatedInputNeverBreaksReading)
     EXPECT_TRUE(ini.HasSection("trunc"));
     ini.WriteString("trunc", "added", "1");
     EXPECT_EQ(FromText(ini.ToBytes()).ReadString("trunc", "added", ""), "1");
+}
+
+// Each line is decoded on its own, and a save writes back the bytes of every
+// line it did not change: a Latin-1 line from an older program neither garbles
+// its UTF-8 neighbours nor gets re-encoded itself.
+TEST(IniDecoding, EachLineKeepsItsOwnEncodingAndBytes)
+{
+    struct TCase {
+        const char* Name;
+        QByteArray File;
+        const char* Key;
+        QString Read;
+    };
+    const QByteArray mixed = "\xEF\xBB\xBF[a]\r\nu=Bj\xC3\xB6rk\r\nl=Mot\xF6rhead\r\n; caf\xE9\r\nlast=  x  ";
+    const TCase cases[] = {
+        {"UTF-8 line beside Latin-1 ones", mixed, "u", "Björk"},
+        {"Latin-1 line beside UTF-8 ones", mixed, "l", "Motörhead"},
+        {"a lone byte that is not UTF-8", "[a]\nk=\xFF\n", "k", "ÿ"},
+        {"a cut-off UTF-8 sequence", "[a]\nk=\xC3\n", "k", "Ã"},
+        {"last line without a break", mixed, "last", "x"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TIniFile ini = FromText(c.File);
+        EXPECT_EQ(ini.ReadString("a", c.Key, "?"), c.Read);
+        // Nothing changed: the very same bytes, breaks and mark included,
+        // also after writing back every value as it reads.
+        EXPECT_EQ(ini.ToBytes(), c.File);
+        for (const QString& key : ini.Keys("a"))
+            ini.WriteString("a", key, ini.ReadString("a", key, ""));
+        EXPECT_EQ(ini.ToBytes(), c.File);
+    }
+
+    // A changed line is written in UTF-8 with the file's own break, and reads
+    // back as written; every other line keeps its bytes.
+    TIniFile ini = FromText(mixed);
+    ini.WriteString("a", "l", "Motörhead Live");
+    ini.WriteString("a", "new", "Ünïcødé");
+    const QByteArray expected =
+        "\xEF\xBB\xBF[a]\r\nu=Bj\xC3\xB6rk\r\nl=Mot\xC3\xB6rhead Live\r\n; caf\xE9\r\n"
+        "last=  x  \r\nnew=\xC3\x9Cn\xC3\xAF\x63\xC3\xB8\x64\xC3\xA9\r\n";
+    EXPECT_EQ(ini.ToBytes(), expected);
+    const TIniFile reread = FromText(ini.ToBytes());
+    EXPECT_EQ(reread.ReadString("a", "l", ""), "Motörhead Live");
+    EXPECT_EQ(reread.ReadString("a", "u", ""), "Björk");
+    EXPECT_EQ(reread.ReadString("a", "new", ""), "Ünïcødé");
+
+    // A value longer than a value may be reads cut; written back as read it
+    // is no change either.
+    const QByteArray longLine = "[a]\nk=" + QByteArray(3000, 'w') + "\n";
+    TIniFile cut = FromText(longLine);
+    cut.WriteString("a", "k", cut.ReadString("a", "k", ""));
+    EXPECT_EQ(cut.ToBytes(), longLine);
+}
+
+// A FIFO, a device or a folder in place of an INI file is refused without being
+// opened for reading, so loading never waits for a writer or reads without end.
+TEST(IniDecoding, OnlyRegularFilesAreRead)
+{
+    TTempHome home;
+    ASSERT_EQ(::mkfifo(QFile::encodeName(home.File("fifo.ini")).constData(), 0600), 0);
+    ASSERT_TRUE(QFile::link("/dev/zero", home.File("zero.ini")));
+    home.Write("real.ini", "[s]\nk=v\n");
+    ASSERT_TRUE(QFile::link(home.File("real.ini"), home.File("link.ini")));
+    struct TCase {
+        const char* Name;
+        bool Refused;
+    };
+    for (const TCase c : {TCase{"fifo.ini", true}, TCase{"zero.ini", true}, TCase{"", true},
+                          TCase{"real.ini", false}, TCase{"link.ini", false}, TCase{"missing.ini", false}}) {
+        SCOPED_TRACE(c.Name);
+        const QString path = QString(c.Name).isEmpty() ? home.Path() : home.File(c.Name);
+        EXPECT_EQ(TIniFile::IsNotAFile(path), c.Refused);
+        TIniFile ini;
+        const bool loaded = ini.Load(path);
+        EXPECT_EQ(loaded, !c.Refused && QFileInfo::exists(path));
+        EXPECT_EQ(ini.ReadString("s", "k", ""), loaded ? "v" : "");
+    }
 }

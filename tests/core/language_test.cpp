@@ -83,6 +83,7 @@ TEST(EnglishLanguageFile, HoldsExactlyTheBuiltInMessages)
 TEST(EnglishLanguageFile, CoversEveryMessageKeyTheProgramUses)
 {
     const QStringList expected{"RES_Ask_RemoveTag",
+                               "RES_Check_BitRate",
                                "RES_Check_CDRom",
                                "RES_Check_FileName",
                                "RES_Check_Mp3Options",
@@ -113,6 +114,7 @@ TEST(EnglishLanguageFile, CoversEveryMessageKeyTheProgramUses)
                                "RES_NoWmaEncoder",
                                "RES_NotFound_CDRom",
                                "RES_NotRead_Cd",
+                               "RES_Not_Regular_File",
                                "RES_Operate_Fail",
                                "RES_Play",
                                "RES_ReadCDAudioError",
@@ -127,6 +129,7 @@ TEST(EnglishLanguageFile, CoversEveryMessageKeyTheProgramUses)
                                "RES_Select_0",
                                "RES_Select_Directory",
                                "RES_Select_Track",
+                               "RES_SoundDevice_Error",
                                "RES_TitleStr",
                                "RES_WAV_RESAMPLE",
                                "RES_WAV_TO_MP3",

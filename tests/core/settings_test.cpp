@@ -1,10 +1,22 @@
+#include "core/disc_info.h"
 #include "core/ini_file.h"
+#include "core/program_folder.h"
 #include "core/settings.h"
 
 #include "support/temp_home.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <optional>
+
+#include <csignal>
+#include <functional>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 TEST(Settings, MissingFileGivesEveryDefault)
 {
@@ -203,4 +215,118 @@ TEST(Settings, AFileThatCannotBeReadIsNeverReplaced)
     EXPECT_EQ(AppSettings().Mp3BitRate, 128);
     EXPECT_FALSE(SaveSettings());
     EXPECT_TRUE(QFileInfo(home.File("options.ini")).isDir());
+}
+
+// An installed program (no VELBROOK_HOME, no velbrook.portable beside it) writes
+// below the user's music folder, wherever the desktop's folder settings put it.
+TEST(Settings, AnInstalledProgramWritesIntoTheMusicFolder)
+{
+    if (QFileInfo::exists(ExecutableFolder() + "/velbrook.portable"))
+        GTEST_SKIP() << "the test program runs as a portable copy";
+    QTemporaryDir home;
+    const QStringList names{"HOME", "XDG_CONFIG_HOME", "VELBROOK_HOME"};
+    std::vector<std::optional<QByteArray>> saved;
+    for (const QString& name : names)
+        saved.push_back(qEnvironmentVariableIsSet(qPrintable(name)) ? std::optional(qgetenv(qPrintable(name)))
+                                                                    : std::nullopt);
+    qputenv("HOME", QFile::encodeName(home.path()));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(".config")));
+    qunsetenv("VELBROOK_HOME");
+
+    EXPECT_FALSE(IsPortableUse());
+    EXPECT_EQ(ProgramFolder(), home.filePath(".config/velbrook"));
+    EXPECT_EQ(DefaultOutputFolder(), home.filePath("Music/Velbrook"));
+    QDir().mkpath(home.filePath(".config"));
+    QFile dirs(home.filePath(".config/user-dirs.dirs"));
+    ASSERT_TRUE(dirs.open(QIODevice::WriteOnly));
+    dirs.write("XDG_MUSIC_DIR=\"$HOME/Musik\"\n");
+    dirs.close();
+    LoadSettings();
+    EXPECT_EQ(AppSettings().OutputFolder, home.filePath("Musik/Velbrook"));
+
+    for (size_t i = 0; i < saved.size(); ++i) {
+        if (saved[i])
+            qputenv(qPrintable(names[i]), *saved[i]);
+        else
+            qunsetenv(qPrintable(names[i]));
+    }
+    AppSettings() = TAppSettings{};
+}
+
+// The two cases: a cache holding UTF-8 for one disc and Latin-1 for
+// another, and an options.ini whose output folder is Latin-1. A save keeps
+// every line it did not change byte for byte, and what it reads is right.
+TEST(IniDecoding, SavingSettingsAndTitlesKeepsOtherLinesByteForByte)
+{
+    TTempHome home;
+    const QByteArray cache =
+        "[111]\r\nArtist=Bj\xC3\xB6rk\r\nAlbum=Post\r\nYear=1995\r\nGenre=-1\r\nComment=\r\n"
+        "TrackNumber=1\r\n1=J\xC3\xB3ga\r\n"
+        "[222]\r\nArtist=Mot\xF6rhead\r\nAlbum=Ace of Spades\r\nYear=1980\r\nGenre=-1\r\n"
+        "Comment=caf\xE9\r\nTrackNumber=1\r\n1=Ace of Spades\r\n";
+    home.Write("cdinfo.dat", cache);
+    LoadDiscInfo("222");
+    EXPECT_EQ(DiscInfo().Artist, "Motörhead");
+    ASSERT_TRUE(SaveDiscInfo("222"));
+    // Writing back what was read changes nothing, also in the Latin-1 section.
+    EXPECT_EQ(home.Read("cdinfo.dat"), cache);
+    LoadDiscInfo("111");
+    DiscInfo().SetTitle(1, "Jóga (Live)");
+    ASSERT_TRUE(SaveDiscInfo("111"));
+    QByteArray edited = cache;
+    edited.replace("J\xC3\xB3ga", "J\xC3\xB3ga (Live)");
+    EXPECT_EQ(home.Read("cdinfo.dat"), edited);
+    LoadDiscInfo("111");
+    EXPECT_EQ(DiscInfo().Artist, "Björk");
+
+    const QByteArray options = "[CommonOptions]\nOutputFolder=/home/j\xFCrgen/Musik\n";
+    home.Write("options.ini", options);
+    LoadSettings();
+    EXPECT_EQ(AppSettings().OutputFolder, "/home/jürgen/Musik");
+    ASSERT_TRUE(SaveSettings());
+    EXPECT_TRUE(home.Read("options.ini").startsWith(options));
+    LoadSettings();
+    EXPECT_EQ(AppSettings().OutputFolder, "/home/jürgen/Musik");
+}
+
+// A FIFO, a link to /dev/zero or a folder in place of options.ini or
+// cdinfo.dat: start-up neither waits nor reads without end, says what is
+// wrong, and the file is never replaced. Run in a child so that a hang fails.
+TEST(IniDecoding, SettingsAndCacheThatAreNotFilesAreRefusedWithAMessage)
+{
+    const auto makeFifo = [](const QString& path) { return ::mkfifo(QFile::encodeName(path), 0600) == 0; };
+    const auto makeZero = [](const QString& path) { return QFile::link("/dev/zero", path); };
+    const auto makeFolder = [](const QString& path) { return QDir().mkdir(path); };
+    const std::function<bool(const QString&)> makers[] = {makeFifo, makeZero, makeFolder};
+    for (const auto& make : makers) {
+        TTempHome home;
+        ASSERT_TRUE(make(home.File("options.ini")));
+        ASSERT_TRUE(make(home.File("cdinfo.dat")));
+        const QFileInfo before(home.File("options.ini"));
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            LoadSettings();
+            LoadDiscInfo("1");
+            const QStringList problems = SettingsFileProblems();
+            const bool told = problems.size() == 2 &&
+                              problems[0].startsWith(home.File("options.ini") + " is not") &&
+                              problems[1].startsWith(home.File("cdinfo.dat") + " is not");
+            const bool kept = !SaveSettings() && !SaveDiscInfo("1");
+            _exit(told && kept && AppSettings().Mp3BitRate == 128 ? 0 : 1);
+        }
+        int status = -1;
+        for (int waited = 0; waited < 200 && waitpid(child, &status, WNOHANG) == 0; ++waited)
+            usleep(50000);
+        if (!WIFEXITED(status)) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            FAIL() << "start-up hung on " << qPrintable(before.symLinkTarget());
+        }
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        const QFileInfo after(home.File("options.ini"));
+        EXPECT_EQ(after.isSymLink(), before.isSymLink());
+        EXPECT_EQ(after.isDir(), before.isDir());
+        EXPECT_EQ(after.isFile(), false);
+    }
 }

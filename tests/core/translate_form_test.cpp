@@ -183,6 +183,8 @@ TEST(TranslateForm, VisitsTextsInComponentOrderWithTheirKeys)
     EXPECT_TRUE(keys.contains("Menu_frmSample/aOpen=&Open"));
     EXPECT_TRUE(keys.indexOf("frmSample/cbStereoMode_Text=Stereo") <
                 keys.indexOf("frmSample/cbStereoMode_Item0=Stereo"));
+    // Neither separators, unnamed controls nor the tab bar's own scroll buttons.
     for (const QString& key : keys)
-        EXPECT_FALSE(key.contains("N1") || key.contains("No name")) << key.toStdString();
+        EXPECT_FALSE(key.contains("N1") || key.contains("No name") || key.contains("Scroll"))
+            << key.toStdString();
 }

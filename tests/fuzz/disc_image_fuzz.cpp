@@ -1,15 +1,20 @@
 // Arbitrary bytes as a CUE sheet (first byte even) or a TOC file (odd). What the
 // parser accepts must be a sane disc, its plain copy must read back the same,
-// and libcdio must read a small accepted image exactly as we described it.
+// and the drive library must read a small accepted image exactly as we
+// described it: through libcdio, or served from its raw and sound files (short
+// WAV files stand in for these, so reads also run past their ends).
 #include "cd/cd_drive.h"
 #include "cd/disc_image.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QtEndian>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <vector>
 
 namespace {
 
@@ -19,20 +24,38 @@ void Check(bool condition)
         std::abort();
 }
 
+// Sound files are this short, whatever the sheet makes of them.
+constexpr qint64 ShortAudioFrames = 30;
+
+QByteArray WavHeader(qint64 frames)
+{
+    QByteArray header("RIFF\0\0\0\0WAVEfmt \x10\0\0\0\x01\0\x02\0\x44\xAC\0\0\x10\xB1\x02\0\x04\0\x10\0data",
+                      40);
+    char bytes[4];
+    qToLittleEndian(quint32(frames * CDFrameBytes), bytes);
+    header.append(bytes, 4);
+    return header;
+}
+
 void CheckSane(const TImageDescription& description)
 {
     Check(!description.Tracks.empty() && description.Tracks.size() <= 99);
-    qint64 previous = 0;
+    Check(description.Files.size() <= size_t(CDMaxImageFiles));
+    // Positions count within their files, which follow one another.
+    std::pair<int, qint64> previous{0, 0};
     for (const TImageTrack& track : description.Tracks) {
-        Check(track.Start >= previous && track.Start < CDMaxFrames + CDLeadInFrames);
-        Check(track.PregapStart <= track.Start);
-        previous = track.Start;
+        const std::pair<int, qint64> start{track.StartFile, track.Start};
+        Check(start >= previous && track.Start < CDMaxFrames + CDLeadInFrames);
+        Check(track.StartFile >= 0 && size_t(track.StartFile) < description.Files.size());
+        Check(track.PregapStart < 0 || std::pair<int, qint64>{track.PregapFile, track.PregapStart} <= start);
+        previous = start;
     }
 }
 
-// Opens the accepted description with a data file just long enough, through
-// the drive library, and compares the table of contents.
-void ReadThroughLibcdio(const QByteArray& text, bool cue, const TImageDescription& description)
+// Opens the accepted description with its files (raw ones just long enough,
+// sound files short) through the drive library, compares the table of
+// contents and reads across the disc.
+void ReadThroughTheDriveLibrary(const QByteArray& text, bool cue, const TImageDescription& description)
 {
     static QTemporaryDir folder;
     const QString name = folder.path() + (cue ? QStringLiteral("/fuzz.cue") : QStringLiteral("/fuzz.toc"));
@@ -40,13 +63,19 @@ void ReadThroughLibcdio(const QByteArray& text, bool cue, const TImageDescriptio
     Check(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write(text);
     file.close();
-    QFile data(folder.path() + QLatin1Char('/') + description.DataFile);
-    if (description.DataFile.contains(QLatin1Char('/')) ||
-        description.DataFile.startsWith(QLatin1String("fuzz.")) ||
-        !data.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return;
-    data.resize((description.Tracks.back().Start + 20) * CDFrameBytes);
-    data.close();
+    for (const TImageFile& named : description.Files) {
+        QFile data(folder.path() + QLatin1Char('/') + named.Name);
+        if (named.Name.contains(QLatin1Char('/')) || named.Name.contains(QLatin1Char('\\')) ||
+            named.Name.startsWith(QLatin1String("fuzz.")) ||
+            !data.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return;
+        if (named.Kind == TImageFileKind::Audio) {
+            data.write(WavHeader(ShortAudioFrames));
+            data.resize(44 + ShortAudioFrames * CDFrameBytes);
+        } else {
+            data.resize((description.Tracks.back().Start + 20) * CDFrameBytes);
+        }
+    }
     const TDiscImage image = LoadDiscImage(name);
     if (!image.IsValid())
         return;
@@ -67,6 +96,14 @@ void ReadThroughLibcdio(const QByteArray& text, bool cue, const TImageDescriptio
                            entry.Address[3];
         Check(lba == image.Tracks[size_t(i)].Start);
     }
+    // Reads may fail where a file falls short; they must not do anything worse.
+    std::vector<std::uint8_t> storage(sizeof(CDTrackBuffer) + 10 * CDFrameBytes);
+    auto* buffer = reinterpret_cast<CDTrackBuffer*>(storage.data());
+    for (const qint64 at : {qint64(0), image.LeadOut / 2, image.LeadOut - 10}) {
+        *buffer = CDTrackBuffer{std::uint32_t(std::max<qint64>(at, 0)), 10, 10 * CDFrameBytes, 0, 0, 0};
+        if (ReadCDAudioLBA(handle, buffer) == 1)
+            Check(buffer->Length == 10 * CDFrameBytes);
+    }
     Check(CloseCDHandle(handle) != 0);
 }
 
@@ -83,6 +120,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     CheckSane(description);
     if (description.Tracks.back().Start < 5000)
-        ReadThroughLibcdio(text, cue, description);
+        ReadThroughTheDriveLibrary(text, cue, description);
     return 0;
 }

@@ -1,5 +1,6 @@
-// Arbitrary bytes as an INI file: reading never fails, and whatever is written
-// reads back the same, also after a save and reload.
+// Arbitrary bytes as an INI file: reading never fails, saving what was read
+// gives back the very same bytes, and whatever is written reads back the same,
+// also after a save and reload.
 #include "core/ini_file.h"
 
 #include <cstdint>
@@ -10,6 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     TIniFile ini;
     ini.LoadFromBytes(bytes);
+    if (ini.ToBytes() != bytes)
+        std::abort();
     for (const QString& section : ini.Sections()) {
         for (const QString& key : ini.Keys(section)) {
             const QString value = ini.ReadString(section, key, QString());

@@ -99,9 +99,15 @@ QString TScriptedPrompter::SaveFile(const QString& title, const QString&, const 
     return files.isEmpty() ? QString() : files.first();
 }
 
-QString TScriptedPrompter::PickFolder(const QString& title, const QString&)
+QString TScriptedPrompter::PickFolder(const QString& title, const QString& folder)
 {
     CallLog.push_back({TKind::PickFolder, title});
+    StartFolders.append(folder);
     const QStringList files = NextFiles(title);
     return files.isEmpty() ? QString() : files.first();
+}
+
+const QStringList& TScriptedPrompter::PickerFolders() const
+{
+    return StartFolders;
 }

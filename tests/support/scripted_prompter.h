@@ -27,6 +27,8 @@ public:
     // The texts of all boxes shown, in order (information, warning and error).
     QStringList Messages() const;
     bool ScriptUsedUp() const;
+    // The folders the folder pickers started at, in order.
+    const QStringList& PickerFolders() const;
 
     void Information(const QString& text) override;
     void Warning(const QString& text) override;
@@ -45,4 +47,5 @@ private:
     std::vector<TCall> CallLog;
     std::deque<TAnswer> Answers;
     std::deque<QStringList> FileAnswers;
+    QStringList StartFolders;
 };

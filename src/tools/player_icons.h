@@ -1,0 +1,10 @@
+#pragma once
+
+#include <QIcon>
+
+// The pictures of the players' buttons, drawn like the program's other icons
+// so they stay sharp at any size.
+
+enum class TPlayerIcon { Play, Pause, Stop };
+
+QIcon PlayerIcon(TPlayerIcon kind);
