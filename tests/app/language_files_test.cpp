@@ -2,13 +2,14 @@
 #include "app/edit_track_name.h"
 #include "app/main_form.h"
 #include "app/no_device_hint.h"
-#include "codecs/vorbis_library.h"
 #include "app/option_set_form.h"
 #include "app/query_cddb_form.h"
 #include "app/stop_query_form.h"
+#include "codecs/vorbis_library.h"
 #include "core/ini_file.h"
 #include "core/language.h"
 #include "core/translate_form.h"
+#include "tools/id3_edit.h"
 #include "tools/ogg_player.h"
 
 #include "support/scripted_prompter.h"
@@ -155,10 +156,11 @@ TEST(LanguageFiles, EachTranslationReachesEveryTextOfEveryWindow)
         TfrmQueryCDDB query(nullptr, 1, 1, 0);
         TfrmStopQuery stop(nullptr, 1, 1, 0, TCddbOptions{}, "Close");
         TOptionSetForm options(prompter);
+        TfrmID3Edit id3(prompter);
         const TVorbisLibraries vorbis;
         TfrmOggPlayer player(nullptr, prompter);
         for (QWidget* window : std::initializer_list<QWidget*>{&form, &edit, &hint, &about, &query, &stop,
-                                                               &options, &player}) {
+                                                               &options, &player, &id3}) {
             TranslateForm(window, language);
             ForEachFormText(window, [&](TFormText& text) {
                 ASSERT_TRUE(translation.HasKey(text.Section, text.Key))
