@@ -9,7 +9,10 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QLayout>
 #include <QRegularExpressionValidator>
+
+#include <algorithm>
 
 namespace {
 
@@ -72,6 +75,18 @@ void TfrmID3Edit::showEvent(QShowEvent* event)
         // The language file's caption is the bare one; the file stays named.
         ShowCaption();
     }
+    // The style's own width leaves a long caption touching the frame: one width
+    // for the whole column, with some room around the longest text.
+    int width = 0;
+    for (QPushButton* button : {ui->bLoadTag, ui->bSaveTag, ui->bSaveAS, ui->bRemoveTag, ui->bClose})
+        width = std::max(width, button->sizeHint().width());
+    for (QPushButton* button : {ui->bLoadTag, ui->bSaveTag, ui->bSaveAS, ui->bRemoveTag, ui->bClose})
+        button->setMinimumWidth(width + 16);
+    // The dialog was centred before its texts were put in; centre it again at
+    // the size they give it.
+    layout()->activate();
+    if (QWidget* owner = parentWidget())
+        move(owner->window()->frameGeometry().center() - rect().center());
     QDialog::showEvent(event);
 }
 
