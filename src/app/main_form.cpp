@@ -20,6 +20,7 @@
 #include "core/translate_form.h"
 #include "core/widget_prompter.h"
 #include "jobs/rip_form.h"
+#include "tools/id3_edit.h"
 #include "tools/ogg_player.h"
 #include "tools/resample_form.h"
 #include "ui_main_form.h"
@@ -150,6 +151,7 @@ TMainForm::TMainForm(TPrompter* prompter, QWidget* parent)
     connect(ui->ActionNoSelect, &QAction::triggered, this, [this] { SelectAll(false); });
     connect(ui->aEditTrackName, &QAction::triggered, this, &TMainForm::RenameTitle);
     connect(ui->aQueryCDDB, &QAction::triggered, this, &TMainForm::QueryCDDB);
+    connect(ui->aID3Edit, &QAction::triggered, this, &TMainForm::EditID3Tag);
     connect(ui->miOpenOutput, &QAction::triggered, this, &TMainForm::OpenOutputFolder);
     connect(ui->ActionOptionSet, &QAction::triggered, this, &TMainForm::OptionSet);
     connect(ui->miRefresh, &QAction::triggered, this, &TMainForm::Refresh);
@@ -161,8 +163,8 @@ TMainForm::TMainForm(TPrompter* prompter, QWidget* parent)
     connect(ui->miAbout, &QAction::triggered, this, &TMainForm::ShowAbout);
     connect(ui->miWavToWav, &QAction::triggered, this, &TMainForm::ShowResample);
     // The windows of these commands are still to come.
-    for (QAction* later : {ui->ActionRecord, ui->aID3Edit, ui->aPlay, ui->aPause, ui->aStop, ui->miRealPlayer,
-                           ui->miWindowsMediaPlayer})
+    for (QAction* later :
+         {ui->ActionRecord, ui->aPlay, ui->aPause, ui->aStop, ui->miRealPlayer, ui->miWindowsMediaPlayer})
         connect(later, &QAction::triggered, this, [this, later] { ShowNotAvailable(later); });
     // One language at a time, shown as a choice; none is ticked before the first showing.
     auto* languages = new QActionGroup(this);
@@ -655,6 +657,12 @@ void TMainForm::ApplyLookup(const TCddbLookupResult& result, int firstTrack)
             TStatusText::Plain(QStringLiteral("The titles could not be written to ") + DiscInfoFilePath()));
     else if (result.Outcome == TOutcome::NoTitles)
         ShowStatus(TStatusText::Plain(QStringLiteral("CDDB found no track titles: ") + result.Problem));
+}
+
+void TMainForm::EditID3Tag()
+{
+    TfrmID3Edit editor(Prompter, this);
+    editor.exec();
 }
 
 void TMainForm::ChooseLanguage(QAction* item)

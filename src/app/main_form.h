@@ -113,6 +113,7 @@ private:
     void QueryCDDB();
     // Shows what a lookup found in the list and keeps it for the disc.
     void ApplyLookup(const TCddbLookupResult& result, int firstTrack);
+    void EditID3Tag();
     void ChooseLanguage(QAction* item);
     void ShowOggPlayer();
     void ShowHelp();

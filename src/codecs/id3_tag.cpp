@@ -1,9 +1,10 @@
 #include "id3_tag.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QStringDecoder>
 
+#include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -84,17 +85,124 @@ QByteArray EncodeField(const QString& text, int size)
     return Padded(Utf8Cut(text, size), size);
 }
 
-bool EndsWithTag(QFile& file, qint64 size)
+// A cut that keeps a character made of two UTF-16 units whole.
+QString LeftCharacters(const QString& text, int count)
 {
-    if (size < Tid3tag::BlockSize || !file.seek(size - Tid3tag::BlockSize))
-        return false;
-    return file.read(TagMarker.size()) == TagMarker;
+    if (text.size() <= count)
+        return text;
+    const bool splitsPair = text.at(count - 1).isHighSurrogate() && text.at(count).isLowSurrogate();
+    return text.left(splitsPair ? count - 1 : count);
 }
 
-bool IsRegularFile(const QString& path)
+// The file a tag operation works on, open while the object lives.
+class TTagFile {
+public:
+    TTagFile() = default;
+    ~TTagFile()
+    {
+        if (Handle >= 0)
+            ::close(Handle);
+    }
+    TTagFile(const TTagFile&) = delete;
+    TTagFile& operator=(const TTagFile&) = delete;
+
+    // Opens path, following a link the user named, when it is a regular file;
+    // sets error and returns a result code otherwise.
+    uint16_t Open(const QString& path, bool forWriting, TFileError* error)
+    {
+        const QByteArray native = QFile::encodeName(path);
+        struct stat st {};
+        // Looked at before opening: opening a device may already do something.
+        if (::stat(native.constData(), &st) != 0) {
+            *error = TFileError::FromErrno();
+            return Tid3tag::FileNotFound;
+        }
+        if (!S_ISREG(st.st_mode)) {
+            *error = S_ISDIR(st.st_mode) ? TFileError(EISDIR) : TFileError::NotPlainFile();
+            return Tid3tag::FileNotFound;
+        }
+        if (forWriting && !IsWritableFile(path)) {
+            *error = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ? TFileError::WriteProtected()
+                                                                       : TFileError(EACCES);
+            return Tid3tag::FileReadOnly;
+        }
+        // No O_CREAT: a file that vanished meanwhile is not made anew. Non-blocking,
+        // so a FIFO that took the name since cannot hang us.
+        Handle =
+            ::open(native.constData(), (forWriting ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+        if (Handle < 0) {
+            *error = TFileError::FromErrno();
+            return (errno == EACCES || errno == EROFS) && forWriting ? Tid3tag::FileReadOnly
+                                                                     : Tid3tag::FileNotFound;
+        }
+        if (::fstat(Handle, &st) != 0 || !S_ISREG(st.st_mode)) {
+            *error = TFileError::NotPlainFile();
+            return Tid3tag::FileNotFound;
+        }
+        const int flags = ::fcntl(Handle, F_GETFL);
+        if (flags < 0 || ::fcntl(Handle, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+            *error = TFileError::FromErrno();
+            return Tid3tag::IoError;
+        }
+        Size = st.st_size;
+        return 0;
+    }
+
+    // The last 128 bytes when the file is that long (an empty array otherwise),
+    // or false when they cannot be read.
+    bool ReadLastBlock(QByteArray* block, TFileError* error) const
+    {
+        block->clear();
+        if (Size < Tid3tag::BlockSize)
+            return true;
+        QByteArray bytes(Tid3tag::BlockSize, '\0');
+        qint64 done = 0;
+        while (done < Tid3tag::BlockSize) {
+            const ssize_t got =
+                ::pread(Handle, bytes.data() + done, static_cast<size_t>(Tid3tag::BlockSize - done),
+                        static_cast<off_t>(Size - Tid3tag::BlockSize + done));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0) {
+                // Zero bytes: the file got shorter since we looked.
+                *error = got < 0 ? TFileError::FromErrno() : TFileError(EIO);
+                return false;
+            }
+            done += got;
+        }
+        *block = bytes;
+        return true;
+    }
+
+    TFileError WriteAt(qint64 position, const QByteArray& bytes) const
+    {
+        if (::lseek(Handle, static_cast<off_t>(position), SEEK_SET) < 0)
+            return TFileError::FromErrno();
+        return WriteFully(Handle, bytes.constData(), bytes.size());
+    }
+
+    TFileError Truncate(qint64 size) const
+    {
+        return ::ftruncate(Handle, static_cast<off_t>(size)) == 0 ? TFileError() : TFileError::FromErrno();
+    }
+
+    // Closes the file; a failure here may be a write the system could not do.
+    TFileError Close()
+    {
+        const int handle = Handle;
+        Handle = -1;
+        return ::close(handle) == 0 ? TFileError() : TFileError::FromErrno();
+    }
+
+    qint64 Size = 0;
+
+private:
+    int Handle = -1;
+};
+
+bool IsTagBlock(const QByteArray& block)
 {
-    const QFileInfo info(path);
-    return info.exists() && info.isFile();
+    return block.size() == Tid3tag::BlockSize && block.startsWith(TagMarker);
 }
 
 } // namespace
@@ -105,7 +213,7 @@ bool IsWritableFile(const QString& path)
     struct stat st {};
     if (stat(native.constData(), &st) != 0)
         return false;
-    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+    if (IsWriteProtected(path))
         return false;
     return access(native.constData(), W_OK) == 0;
 }
@@ -152,22 +260,15 @@ QByteArray Tid3tag::ToBlock() const
 
 uint16_t Tid3tag::ReadTag(const QString& path)
 {
-    // A directory or a device is not an MP3 file; opening a FIFO would block.
-    if (!IsRegularFile(path))
-        return FileNotFound;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return FileNotFound;
+    TTagFile file;
+    if (const uint16_t result = file.Open(path, false, &LastError))
+        return result;
     FileName = path;
-    const qint64 size = file.size();
-    if (size < BlockSize)
-        return NoTag;
-    if (!file.seek(size - BlockSize))
+    QByteArray block;
+    if (!file.ReadLastBlock(&block, &LastError))
         return ReadError;
-    const QByteArray block = file.read(BlockSize);
-    if (block.size() != BlockSize)
-        return ReadError;
-    if (!block.startsWith(TagMarker))
+    LastError = {};
+    if (!IsTagBlock(block))
         return NoTag;
     return FromBlock(block);
 }
@@ -175,71 +276,83 @@ uint16_t Tid3tag::ReadTag(const QString& path)
 uint16_t Tid3tag::WriteTag(const QString& path)
 {
     const QString target = path == QLatin1String("=") ? FileName : path;
-    if (!IsRegularFile(target))
-        return FileNotFound;
-    if (!IsWritableFile(target))
-        return FileReadOnly;
-    QFile file(target);
-    if (!file.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
-        return FileNotFound;
-    const qint64 size = file.size();
-    const bool overwrite = EndsWithTag(file, size);
-    if (file.error() != QFileDevice::NoError)
+    TTagFile file;
+    if (const uint16_t result = file.Open(target, true, &LastError))
+        return result;
+    // Where the tag goes is decided now, on the file as it is, not as it was read.
+    QByteArray old;
+    if (!file.ReadLastBlock(&old, &LastError))
         return ReadError;
-    const qint64 position = overwrite ? size - BlockSize : size;
-    if (!file.seek(position))
-        return IoError;
-    const QByteArray block = ToBlock();
-    if (file.write(block) != block.size()) {
-        // A half-written tag at the end of the audio would be read as garbage by
-        // every player; give the file back its old length.
-        if (!overwrite)
-            file.resize(size);
+    const bool overwrite = IsTagBlock(old);
+    const qint64 position = overwrite ? file.Size - BlockSize : file.Size;
+    LastError = file.WriteAt(position, ToBlock());
+    if (LastError) {
+        // A half-written tag would be read as garbage by every player: put the
+        // old one back, or give the file its old length.
+        if (overwrite)
+            file.WriteAt(position, old);
+        else
+            file.Truncate(file.Size);
         return WriteError;
     }
-    if (!file.flush())
+    LastError = file.Close();
+    if (LastError)
         return WriteError;
-    file.close();
     FileName = target;
     return 0;
 }
 
-uint8_t Tid3tag::RemoveTag()
+uint16_t Tid3tag::RemoveTag()
 {
-    if (!IsRegularFile(FileName) || !IsWritableFile(FileName))
-        return 0;
-    QFile file(FileName);
-    if (!file.open(QIODevice::ReadWrite))
-        return 0;
-    const qint64 size = file.size();
-    if (EndsWithTag(file, size))
-        file.resize(size - BlockSize); // a failure leaves the file as it was
-    return 0;
+    TTagFile file;
+    if (const uint16_t result = file.Open(FileName, true, &LastError)) {
+        // A read-only file without a tag has nothing to remove.
+        TTagFile reader;
+        QByteArray block;
+        TFileError ignored;
+        if (result == FileReadOnly && reader.Open(FileName, false, &ignored) == 0 &&
+            reader.ReadLastBlock(&block, &ignored) && !IsTagBlock(block)) {
+            LastError = {};
+            return 0;
+        }
+        return result;
+    }
+    QByteArray block;
+    if (!file.ReadLastBlock(&block, &LastError))
+        return ReadError;
+    // Only a tag that is there now is cut: the audio before it is never touched.
+    if (IsTagBlock(block)) {
+        LastError = file.Truncate(file.Size - BlockSize);
+        if (LastError)
+            return WriteError;
+    }
+    LastError = file.Close();
+    return LastError ? WriteError : 0;
 }
 
 void Tid3tag::SetTitle(const QString& text)
 {
-    Title = text.left(TextSize);
+    Title = LeftCharacters(text, TextSize);
 }
 
 void Tid3tag::SetArtist(const QString& text)
 {
-    Artist = text.left(TextSize);
+    Artist = LeftCharacters(text, TextSize);
 }
 
 void Tid3tag::SetAlbum(const QString& text)
 {
-    Album = text.left(TextSize);
+    Album = LeftCharacters(text, TextSize);
 }
 
 void Tid3tag::SetYear(const QString& text)
 {
-    Year = text.left(YearSize);
+    Year = LeftCharacters(text, YearSize);
 }
 
 void Tid3tag::SetComment(const QString& text)
 {
-    Comment = text.left(TextSize);
+    Comment = LeftCharacters(text, TextSize);
 }
 
 void Tid3tag::SetTrack(uint8_t value)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/safe_files.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -11,6 +13,11 @@
 // The file holds single-byte text. We write Latin-1 where every character fits,
 // otherwise UTF-8 cut at a character boundary; we read valid UTF-8 as UTF-8 and
 // anything else as Latin-1, so tags written by older programs read sensibly.
+//
+// Only a regular file is read or changed: a directory, a device or a FIFO is
+// refused, and a file that has vanished is never made anew. Where the tag is
+// (or whether there is one) is found afresh by every operation, so a file that
+// another program changed since it was read never loses audio.
 //
 // Main thread only; every operation opens and closes the file itself.
 class Tid3tag {
@@ -40,15 +47,17 @@ public:
     QString Comment;
     uint8_t Genre = 255;
     uint8_t Track = 0;
+    // Why the last ReadTag, WriteTag or RemoveTag failed, for the user.
+    TFileError LastError;
 
     // Fills the fields only when the file ends with a tag.
     uint16_t ReadTag(const QString& path);
     // path "=" writes to FileName. Overwrites a tag at the end of the file, or
-    // appends one.
+    // appends one. A failed write leaves the file as it was.
     uint16_t WriteTag(const QString& path);
-    // Cuts the tag off FileName when it has one and may be written. Errors are
-    // swallowed (the caller has nothing to tell the user); always 0.
-    uint8_t RemoveTag();
+    // Cuts the tag off FileName when it has one. A file without a tag is left
+    // alone and counts as success; otherwise the codes of WriteTag.
+    uint16_t RemoveTag();
 
     // Each cuts the text to the characters the tag can hold.
     void SetTitle(const QString& text);

@@ -9,6 +9,7 @@
 #include "core/ini_file.h"
 #include "core/language.h"
 #include "core/translate_form.h"
+#include "tools/id3_edit.h"
 #include "tools/ogg_player.h"
 #include "tools/resample_form.h"
 
@@ -156,11 +157,12 @@ TEST(LanguageFiles, EachTranslationReachesEveryTextOfEveryWindow)
         TfrmQueryCDDB query(nullptr, 1, 1, 0);
         TfrmStopQuery stop(nullptr, 1, 1, 0, TCddbOptions{}, "Close");
         TOptionSetForm options(prompter);
+        TfrmID3Edit id3(prompter);
         const TVorbisLibraries vorbis;
         TfrmOggPlayer player(nullptr, prompter);
         TfrmResample resample(nullptr, prompter);
         for (QWidget* window : std::initializer_list<QWidget*>{&form, &edit, &hint, &about, &query, &stop,
-                                                               &options, &player, &resample}) {
+                                                               &options, &player, &resample, &id3}) {
             TranslateForm(window, language);
             ForEachFormText(window, [&](TFormText& text) {
                 ASSERT_TRUE(translation.HasKey(text.Section, text.Key))

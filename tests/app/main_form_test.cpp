@@ -598,8 +598,8 @@ TEST(MainForm, CommandsOfWindowsStillToComeSaySoInTheStatusBar)
     test.UseDemoDisc();
     TScriptedPrompter prompter;
     TShownForm shown(prompter);
-    const std::vector<std::pair<const char*, const char*>> later{
-        {"ActionRecord", "Record"}, {"aID3Edit", "ID3 Tag Edit"}, {"miRealPlayer", "RealPlayer"}};
+    const std::vector<std::pair<const char*, const char*>> later{{"ActionRecord", "Record"},
+                                                                 {"miRealPlayer", "RealPlayer"}};
     for (const auto& [name, text] : later) {
         shown.Trigger(name);
         EXPECT_EQ(shown.Form.StatusText(), QString(text) + ": not available yet") << name;
@@ -713,4 +713,32 @@ TEST(RealDiscToc, TheOpenRetryClosesOnlyHandlesNothingHolds)
         }
     }
     EXPECT_EQ(stillOpen, int(forgotten.size()) - 1);
+}
+
+TEST(MainForm, ID3TagEditOpensTheTagEditorOverTheWindow)
+{
+    TAppTest test;
+    test.UseDemoDisc();
+    const QByteArray audio(1000, '\x55');
+    test.Home.Write("song.mp3", audio);
+    TScriptedPrompter prompter;
+    TShownForm shown(prompter);
+    const QString status = shown.Form.StatusText();
+    prompter.QueuePath(test.Home.File("song.mp3"));
+    TModalAnswer edit([&](QWidget* window) {
+        EXPECT_EQ(window->objectName(), "frmID3Edit");
+        EXPECT_EQ(window->parentWidget(), &shown.Form);
+        window->findChild<QPushButton*>("bLoadTag")->click();
+        window->findChild<QLineEdit*>("ID3title")->setText("Edited");
+        window->findChild<QPushButton*>("bSaveTag")->click();
+        window->findChild<QPushButton*>("bClose")->click();
+    });
+    shown.Trigger("aID3Edit");
+    EXPECT_TRUE(edit.Answered());
+    const QByteArray bytes = test.Home.Read("song.mp3");
+    ASSERT_EQ(bytes.size(), audio.size() + 128);
+    EXPECT_EQ(bytes.left(audio.size()), audio);
+    EXPECT_EQ(bytes.mid(audio.size(), 9), "TAGEdited");
+    EXPECT_EQ(shown.Form.StatusText(), status);
+    EXPECT_TRUE(prompter.Messages().isEmpty());
 }

@@ -8,6 +8,7 @@
 #include "codecs/vorbis_library.h"
 #include "jobs/job_engine.h"
 #include "jobs/rip_form.h"
+#include "tools/id3_edit.h"
 #include "tools/ogg_player.h"
 #include "tools/resample_form.h"
 
@@ -61,6 +62,7 @@ const std::vector<TWindowMaker>& Windows()
              return std::unique_ptr<QWidget>(std::move(editor));
          }},
         {"frmNoDeviceHint", [](TWindowContext& c) { return std::make_unique<TfrmNoDeviceHint>(&c.Main); }},
+        {"frmID3Edit", [](TWindowContext& c) { return std::make_unique<TfrmID3Edit>(c.Prompter, &c.Main); }},
         {"frmAbout",
          [](TWindowContext& c) {
              // The program finds its WMA encoder beside itself, and About names it.

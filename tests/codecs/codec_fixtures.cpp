@@ -163,6 +163,31 @@ QString DebianPython()
     return QStringLiteral("/usr/bin/python3");
 }
 
+QByteArray Id3Block(const QByteArray& title, const QByteArray& comment30, uint8_t genre,
+                    const QByteArray& artist, const QByteArray& album, const QByteArray& year)
+{
+    auto field = [](const QByteArray& text, int size) { return text.leftJustified(size, '\0', true); };
+    QByteArray block = "TAG" + field(title, 30) + field(artist, 30) + field(album, 30) + field(year, 4) +
+                       field(comment30, 30);
+    block += static_cast<char>(genre);
+    return block;
+}
+
+QJsonObject MutagenFields(const QString& path)
+{
+    const QString script = R"(
+import json, sys
+from mutagen.id3 import ParseID3v1
+with open(sys.argv[1], 'rb') as f:
+    f.seek(-128, 2)
+    frames = ParseID3v1(f.read(128))
+print(json.dumps({k: str(v) for k, v in (frames or {}).items()}))
+)";
+    const TRunResult run = RunProgram(DebianPython(), {"-c", script, path});
+    EXPECT_EQ(run.ExitCode, 0) << run.Output.toStdString();
+    return QJsonDocument::fromJson(run.Output).object();
+}
+
 QString TestDataFile(const QString& name)
 {
     return QStringLiteral(VELBROOK_SOURCE_DIR "/tests/codecs/data/") + name;

@@ -2,10 +2,12 @@
 
 #include "core/messages.h"
 
+#include <QJsonObject>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
 #include <vector>
 
 // Test fixtures of the codecs tests: WAV files made at run time, a receiver for
@@ -50,6 +52,15 @@ TRunResult RunProgram(const QString& program, const QStringList& arguments);
 
 // Debian's own Python, which has mutagen (a Python on PATH may not).
 QString DebianPython();
+
+// An ID3v1 tag block with the given fields, laid out by hand; comment30 holds
+// the last 30 bytes before the genre (a track number is its last byte).
+QByteArray Id3Block(const QByteArray& title, const QByteArray& comment30, uint8_t genre,
+                    const QByteArray& artist = {}, const QByteArray& album = {}, const QByteArray& year = {});
+
+// The ID3v1 tag at the end of a file as mutagen, an independent reader, sees it:
+// its frame names (TIT2, TRCK, TCON...) and texts; empty when there is no tag.
+QJsonObject MutagenFields(const QString& path);
 
 // The test's data folder (captured program output).
 QString TestDataFile(const QString& name);

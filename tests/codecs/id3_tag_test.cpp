@@ -1,5 +1,6 @@
 #include "codec_fixtures.h"
 #include "codecs/id3_tag.h"
+#include "support/small_disk.h"
 #include "support/temp_home.h"
 
 #include <QDir>
@@ -14,39 +15,12 @@
 
 namespace {
 
-// A tag block with the given fields, laid out by hand.
-QByteArray Block(const QByteArray& title, const QByteArray& comment30, uint8_t genre,
-                 const QByteArray& artist = {}, const QByteArray& album = {}, const QByteArray& year = {})
-{
-    auto field = [](const QByteArray& text, int size) { return text.leftJustified(size, '\0', true); };
-    QByteArray block = "TAG" + field(title, 30) + field(artist, 30) + field(album, 30) + field(year, 4) +
-                       field(comment30, 30);
-    block += static_cast<char>(genre);
-    return block;
-}
-
 QByteArray Audio(int size)
 {
     QByteArray audio(size, '\0');
     for (int i = 0; i < size; ++i)
         audio[i] = static_cast<char>(0xFF - i % 7);
     return audio;
-}
-
-// Reads a tag with mutagen's ID3v1 parser: an independent reader.
-QJsonObject MutagenFields(const QString& path)
-{
-    const QString script = R"(
-import json, sys
-from mutagen.id3 import ParseID3v1
-with open(sys.argv[1], 'rb') as f:
-    f.seek(-128, 2)
-    frames = ParseID3v1(f.read(128))
-print(json.dumps({k: str(v) for k, v in frames.items()}))
-)";
-    const TRunResult run = RunProgram(DebianPython(), {"-c", script, path});
-    EXPECT_EQ(run.ExitCode, 0) << run.Output.toStdString();
-    return QJsonDocument::fromJson(run.Output).object();
 }
 
 } // namespace
@@ -65,7 +39,7 @@ TEST(Id3Tag, AppendsATagToAFileWithoutOne)
     const QByteArray bytes = home.Read("song.mp3");
     ASSERT_EQ(bytes.size(), 228);
     EXPECT_EQ(bytes.left(100), Audio(100));
-    EXPECT_EQ(bytes.mid(100), Block("Title", {}, 255));
+    EXPECT_EQ(bytes.mid(100), Id3Block("Title", {}, 255));
     EXPECT_EQ(fresh.FileName, home.File("song.mp3"));
 
     // Writing again overwrites the tag in place.
@@ -73,7 +47,7 @@ TEST(Id3Tag, AppendsATagToAFileWithoutOne)
     fresh.Genre = 17;
     EXPECT_EQ(fresh.WriteTag("="), 0);
     EXPECT_EQ(home.Read("song.mp3").size(), 228);
-    EXPECT_EQ(home.Read("song.mp3").mid(100), Block("Title", {}, 17, "Someone"));
+    EXPECT_EQ(home.Read("song.mp3").mid(100), Id3Block("Title", {}, 17, "Someone"));
 
     // Removing cuts it off again.
     EXPECT_EQ(fresh.RemoveTag(), 0);
@@ -87,7 +61,7 @@ TEST(Id3Tag, ReadsTheTrackVariantAndWritesItBackUnchanged)
     TTempHome home;
     QByteArray comment = QByteArray("Twenty-eight characters lon").leftJustified(30, '\0');
     comment[29] = 7;
-    const QByteArray block = Block("Song", comment, 13, "Artist", "Album", "1999");
+    const QByteArray block = Id3Block("Song", comment, 13, "Artist", "Album", "1999");
     home.Write("track.mp3", Audio(500) + block);
 
     Tid3tag tag;
@@ -104,7 +78,7 @@ TEST(Id3Tag, ReadsTheTrackVariantAndWritesItBackUnchanged)
     EXPECT_EQ(home.Read("track.mp3"), Audio(500) + block);
 
     // Byte 125 zero and byte 126 zero: no track, the comment is all 30 bytes.
-    home.Write("plain.mp3", Audio(10) + Block("x", "Comment", 0));
+    home.Write("plain.mp3", Audio(10) + Id3Block("x", "Comment", 0));
     Tid3tag plain;
     ASSERT_EQ(plain.ReadTag(home.File("plain.mp3")), 0);
     EXPECT_FALSE(plain.HasTrack);
@@ -131,19 +105,19 @@ TEST(Id3Tag, TrimsTrailingBlanksZerosAndFFBytes)
     TTempHome home;
     QByteArray title = "Hello   ";
     title += QByteArray(5, '\xFF');
-    home.Write("pad.mp3", Audio(64) + Block(title, "  note \xFF", 255));
+    home.Write("pad.mp3", Audio(64) + Id3Block(title, "  note \xFF", 255));
     Tid3tag tag;
     ASSERT_EQ(tag.ReadTag(home.File("pad.mp3")), 0);
     EXPECT_EQ(tag.Title, "Hello");
     EXPECT_EQ(tag.Comment, "  note");
     ASSERT_EQ(tag.WriteTag("="), 0);
-    EXPECT_EQ(home.Read("pad.mp3").right(128), Block("Hello", "  note", 255));
+    EXPECT_EQ(home.Read("pad.mp3").right(128), Id3Block("Hello", "  note", 255));
 }
 
 TEST(Id3Tag, FlagsUnknownGenresAndStillSucceeds)
 {
     TTempHome home;
-    home.Write("genre.mp3", Block("t", "c", 200));
+    home.Write("genre.mp3", Id3Block("t", "c", 200));
     Tid3tag tag;
     const uint16_t result = tag.ReadTag(home.File("genre.mp3"));
     EXPECT_EQ(result, Tid3tag::UnknownGenreFlag);
@@ -151,9 +125,9 @@ TEST(Id3Tag, FlagsUnknownGenresAndStillSucceeds)
     EXPECT_EQ(tag.Genre, 200);
     EXPECT_EQ(tag.Title, "t");
 
-    home.Write("none.mp3", Block("t", "c", 255));
+    home.Write("none.mp3", Id3Block("t", "c", 255));
     EXPECT_EQ(tag.ReadTag(home.File("none.mp3")), 0);
-    home.Write("last.mp3", Block("t", "c", 147));
+    home.Write("last.mp3", Id3Block("t", "c", 147));
     EXPECT_EQ(tag.ReadTag(home.File("last.mp3")), 0);
 }
 
@@ -208,7 +182,7 @@ TEST(Id3Tag, HandlesBadFilesWithoutLosingAnything)
 TEST(Id3Tag, LeavesReadOnlyFilesAlone)
 {
     TTempHome home;
-    const QByteArray bytes = Audio(200) + Block("Locked", "", 5);
+    const QByteArray bytes = Audio(200) + Id3Block("Locked", "", 5);
     home.Write("ro.mp3", bytes);
     const QString path = home.File("ro.mp3");
     ASSERT_TRUE(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
@@ -218,7 +192,8 @@ TEST(Id3Tag, LeavesReadOnlyFilesAlone)
     EXPECT_EQ(tag.Title, "Locked");
     tag.SetTitle("Changed");
     EXPECT_EQ(tag.WriteTag("="), Tid3tag::FileReadOnly);
-    EXPECT_EQ(tag.RemoveTag(), 0);
+    EXPECT_EQ(tag.RemoveTag(), Tid3tag::FileReadOnly);
+    EXPECT_FALSE(tag.LastError.Text().isEmpty());
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
     EXPECT_EQ(home.Read("ro.mp3"), bytes);
 }
@@ -245,6 +220,39 @@ TEST(Id3Tag, AFailedAppendGivesTheFileItsLengthBack)
     EXPECT_TRUE(tag.FileName.isEmpty());
 }
 
+TEST(Id3Tag, AFailedOverwritePutsTheOldTagBack)
+{
+    TTempHome home;
+    const QByteArray bytes = Audio(4000) + Id3Block("Old", "", 5);
+    home.Write("full.mp3", bytes);
+    Tid3tag tag;
+    tag.SetTitle("New title");
+    uint16_t result = 0;
+    {
+        // Writes stop 60 bytes into the tag.
+        const TFileSizeLimit limit(4060);
+        result = tag.WriteTag(home.File("full.mp3"));
+    }
+    EXPECT_EQ(result, Tid3tag::WriteError);
+    EXPECT_EQ(tag.LastError.ErrorNumber(), EFBIG);
+    EXPECT_EQ(home.Read("full.mp3"), bytes);
+}
+
+// A link the user picked leads to the file to tag; the link stays a link.
+TEST(Id3Tag, WritesThroughALinkToAnMp3)
+{
+    TTempHome home;
+    home.Write("music/song.mp3", Audio(300));
+    ASSERT_TRUE(QFile::link(home.File("music/song.mp3"), home.File("link.mp3")));
+    Tid3tag tag;
+    tag.SetTitle("Linked");
+    ASSERT_EQ(tag.WriteTag(home.File("link.mp3")), 0);
+    EXPECT_EQ(home.Read("music/song.mp3"), Audio(300) + Id3Block("Linked", "", 255));
+    EXPECT_TRUE(QFileInfo(home.File("link.mp3")).isSymLink());
+    EXPECT_EQ(tag.RemoveTag(), 0);
+    EXPECT_EQ(home.Read("music/song.mp3"), Audio(300));
+}
+
 TEST(Id3Tag, WritesLatin1WhereItFitsAndUtf8Otherwise)
 {
     TTempHome home;
@@ -269,7 +277,7 @@ TEST(Id3Tag, WritesLatin1WhereItFitsAndUtf8Otherwise)
     EXPECT_EQ(back.Comment, "日本語");
 
     // Windows-1252/Latin-1 bytes from another program read as Latin-1.
-    home.Write("latin.mp3", Block("Caf\xE9 M\xFCller", "", 255));
+    home.Write("latin.mp3", Id3Block("Caf\xE9 M\xFCller", "", 255));
     ASSERT_EQ(back.ReadTag(home.File("latin.mp3")), 0);
     EXPECT_EQ(back.Title, "Café Müller");
 }
