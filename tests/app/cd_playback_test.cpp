@@ -5,18 +5,16 @@
 
 #include "app_test_support.h"
 #include "support/disk_audio.h"
+#include "support/played_music.h"
 #include "support/scripted_prompter.h"
 
 #include <QAction>
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QThread>
 #include <QTreeWidget>
-#include <QtEndian>
 #include <gtest/gtest.h>
 
 // CD playback and Clear History as the main window's user meets them: disc
@@ -26,36 +24,6 @@
 namespace {
 
 constexpr qint64 FrameBytes = 2352;
-
-bool WaitFor(const std::function<bool()>& done, int milliseconds = 30000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > milliseconds)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
-}
-
-void Settle(int milliseconds)
-{
-    WaitFor([] { return false; }, milliseconds);
-}
-
-// The 16-bit stereo frames that are not all zero: the device plays zeros while
-// it waits or is paused.
-QByteArray Music(const QByteArray& bytes)
-{
-    QByteArray kept;
-    for (qsizetype at = 0; at + 4 <= bytes.size(); at += 4) {
-        if (qFromLittleEndian<quint32>(bytes.constData() + at) != 0)
-            kept.append(bytes.constData() + at, 4);
-    }
-    return kept;
-}
 
 // The main window shown on an image of tracks of the given lengths, with a
 // scripted prompter and SDL's disk driver; jobs are collected, not run.

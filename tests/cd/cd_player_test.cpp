@@ -2,11 +2,8 @@
 #include "cd_test_support.h"
 #include "core/messages.h"
 #include "support/disk_audio.h"
+#include "support/played_music.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QThread>
-#include <QtEndian>
 #include <gtest/gtest.h>
 
 // The player on disc images and SDL's disk driver: what the device played is
@@ -26,36 +23,6 @@ public:
         return true;
     }
 };
-
-bool WaitFor(const std::function<bool()>& done, int milliseconds = 30000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > milliseconds)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
-}
-
-void Settle(int milliseconds)
-{
-    WaitFor([] { return false; }, milliseconds);
-}
-
-// The 16-bit stereo frames that are not all zero: the device plays zeros while
-// it waits or is paused, so only the music is compared.
-QByteArray Music(const QByteArray& bytes)
-{
-    QByteArray kept;
-    for (qsizetype at = 0; at + 4 <= bytes.size(); at += 4) {
-        if (qFromLittleEndian<quint32>(bytes.constData() + at) != 0)
-            kept.append(bytes.constData() + at, 4);
-    }
-    return kept;
-}
 
 TImageSpec Tracks(std::initializer_list<qint64> frames)
 {
