@@ -195,7 +195,12 @@ TMainForm::TMainForm(TPrompter* prompter, QWidget* parent)
     UpdateActions();
 }
 
-TMainForm::~TMainForm() = default;
+TMainForm::~TMainForm()
+{
+    // The player is a child, freed after the members: its worker ends before
+    // the drive session closes the handle it reads.
+    MediaPlayer1->Close();
+}
 
 CDHandle TMainForm::DriveHandle() const
 {
