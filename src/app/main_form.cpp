@@ -2,6 +2,7 @@
 
 #include "app/about_form.h"
 #include "app/app_icons.h"
+#include "app/clear_history.h"
 #include "app/edit_track_name.h"
 #include "app/media_watcher.h"
 #include "app/no_device_hint.h"
@@ -9,10 +10,12 @@
 #include "app/query_cddb_form.h"
 #include "app/volume_control.h"
 #include "audio/acs_exception.h"
+#include "cd/cd_player.h"
 #include "codecs/mp3_encode_process.h"
 #include "codecs/wma_encode_process.h"
 #include "core/disc_info.h"
 #include "core/language.h"
+#include "core/messages.h"
 #include "core/program_folder.h"
 #include "core/prompter.h"
 #include "core/qt_language.h"
@@ -71,7 +74,7 @@ TMainForm::TMainForm(TPrompter* prompter, QWidget* parent)
     : QMainWindow(parent), ui(std::make_unique<Ui::MainForm>()),
       OwnPrompter(prompter ? nullptr : std::make_unique<TWidgetPrompter>(this)),
       Prompter(prompter ? *prompter : *OwnPrompter), JobCommands(Prompter),
-      MediaWatcher(new TMediaWatcher(this))
+      MediaWatcher(new TMediaWatcher(this)), MediaPlayer1(new TCDPlayer(this))
 {
     LoadSettings();
     Mp3EncoderObject = std::make_unique<TMp3EncodeProcess>(this, Prompter);
@@ -162,9 +165,13 @@ TMainForm::TMainForm(TPrompter* prompter, QWidget* parent)
     connect(ui->miHelp, &QAction::triggered, this, &TMainForm::ShowHelp);
     connect(ui->miAbout, &QAction::triggered, this, &TMainForm::ShowAbout);
     connect(ui->miWavToWav, &QAction::triggered, this, &TMainForm::ShowResample);
+    connect(ui->aPlay, &QAction::triggered, this, &TMainForm::PlayTrack);
+    connect(ui->aPause, &QAction::triggered, this, &TMainForm::PauseTrack);
+    connect(ui->aStop, &QAction::triggered, this, &TMainForm::StopTrack);
+    connect(ui->miDesktopRecentFiles, &QAction::triggered, this, [this] { ClearHistory(false); });
+    connect(ui->miVlcMediaPlayer, &QAction::triggered, this, [this] { ClearHistory(true); });
     // The windows of these commands are still to come.
-    for (QAction* later :
-         {ui->ActionRecord, ui->aPlay, ui->aPause, ui->aStop, ui->miRealPlayer, ui->miWindowsMediaPlayer})
+    for (QAction* later : {ui->ActionRecord})
         connect(later, &QAction::triggered, this, [this, later] { ShowNotAvailable(later); });
     // One language at a time, shown as a choice; none is ticked before the first showing.
     auto* languages = new QActionGroup(this);
@@ -186,12 +193,18 @@ TMainForm::TMainForm(TPrompter* prompter, QWidget* parent)
         connect(menu, &QMenu::aboutToShow, this, &TMainForm::UpdateActions);
 
     MediaWatcher->setObjectName(QStringLiteral("MediaWatcher1"));
+    MediaPlayer1->setObjectName(QStringLiteral("MediaPlayer1"));
     connect(MediaWatcher, &TMediaWatcher::MediaArrived, this, &TMainForm::MediaArrived);
     connect(MediaWatcher, &TMediaWatcher::MediaRemoved, this, &TMainForm::MediaRemoved);
     UpdateActions();
 }
 
-TMainForm::~TMainForm() = default;
+TMainForm::~TMainForm()
+{
+    // The player is a child, freed after the members: its worker ends before
+    // the drive session closes the handle it reads.
+    MediaPlayer1->Close();
+}
 
 CDHandle TMainForm::DriveHandle() const
 {
@@ -354,9 +367,11 @@ void TMainForm::ShutDown()
         WmaEncoderObject->Stop();
     MediaWatcher->Watch(QString(), false);
     KeepListedTitles();
+    // Before the drive's handle closes: no read of the player may reach it.
+    MediaPlayer1->Close();
+    Playing = Paused = false;
     if (DriveHandle() != 0 && !Drive.CloseDrive())
         Prompter.Error(Translate(RES_Close_CD_Error));
-    // CD playback is stopped here once it exists.
     SaveSettings();
 }
 
@@ -366,6 +381,13 @@ bool TMainForm::event(QEvent* event)
     // own texts, and a main-window status bar must not be made for them.
     if (event->type() == QEvent::StatusTip)
         return true;
+    if (event->type() == MM_MCINOTIFY) {
+        // Only a play that reached its end stops; after a failure Stop stays
+        // available for the user.
+        if (TPlayResult(static_cast<TMessageEvent*>(event)->WParam()) == TPlayResult::Successful)
+            StopTrack();
+        return true;
+    }
     return QMainWindow::event(event);
 }
 
@@ -492,8 +514,10 @@ void TMainForm::KeepListedTitles()
 
 void TMainForm::Extract()
 {
-    // CD playback, once it exists, is stopped by the callback.
-    const std::optional<TJobRequest> request = JobCommands.Extract(DriveHandle(), TrackRows());
+    const std::optional<TJobRequest> request = JobCommands.Extract(DriveHandle(), TrackRows(), [this] {
+        if (ui->aStop->isEnabled())
+            EndPlayback();
+    });
     if (request)
         OpenJobWindow(*request);
 }
@@ -558,6 +582,7 @@ void TMainForm::RenameTitle()
 
 void TMainForm::Refresh()
 {
+    EndPlayback();
     if (HasAudioDisc()) {
         ReadDisc();
         if (CurrentStatus.IsMessage(RES_Check_CDRom))
@@ -572,6 +597,7 @@ void TMainForm::Refresh()
 
 void TMainForm::EjectDisc()
 {
+    EndPlayback();
     // Tray errors are not the user's business: an image has no tray, and a
     // drive that refuses simply stays as it is.
     if (DriveHandle() != 0 && CanEjectCD(DriveHandle()))
@@ -604,6 +630,7 @@ void TMainForm::OptionSet()
 
 void TMainForm::SwitchDrive(int position)
 {
+    EndPlayback();
     // The titles typed for the disc listed now stay with that disc.
     KeepListedTitles();
     ClearRows();
@@ -722,6 +749,8 @@ void TMainForm::MediaArrived()
 {
     if (DriveHandle() == 0)
         return;
+    // The disc that was playing may be gone, or the handle opened afresh.
+    EndPlayback();
     bool isImage = false;
     CDHandleSource(DriveHandle(), &isImage);
     if (isImage) {
@@ -751,8 +780,86 @@ void TMainForm::MediaArrived()
 
 void TMainForm::MediaRemoved()
 {
+    EndPlayback();
     KeepListedTitles();
     ClearRows();
     Drive.ForgetListedDisc();
     ShowStatus(TStatusText::Message(RES_Check_CDRom));
+}
+
+void TMainForm::PlayTrack()
+{
+    QTreeWidgetItem* row = SelectedRow();
+    if (!row)
+        return;
+    ShowStatus(TStatusText::Plain(Translate(RES_Play) + row->text(TitleColumn)));
+    const bool running = ui->aStop->isEnabled();
+    const bool notPaused = ui->aPause->isEnabled();
+    Playing = true;
+    Paused = false;
+    // Device errors never reach the user: a play that fails leaves Stop
+    // available while nothing sounds.
+    if (!running || notPaused)
+        PlaySelectedRow();
+    else if (!MediaPlayer1->Resume())
+        PlaySelectedRow();
+    UpdateActions();
+}
+
+void TMainForm::PlaySelectedRow()
+{
+    QTreeWidgetItem* row = SelectedRow();
+    if (!row || DriveHandle() == 0)
+        return;
+    MediaPlayer1->Close();
+    if (!MediaPlayer1->Open(DriveHandle()))
+        return;
+    // Rows are numbered by their track numbers, which need not start at 1.
+    QTreeWidget* list = ui->ListView1;
+    const int index = list->indexOfTopLevelItem(row);
+    const qint64 start = MediaPlayer1->TrackPosition(row->data(0, NumberRole).toInt());
+    qint64 end = -1;
+    if (index + 1 < list->topLevelItemCount())
+        end = MediaPlayer1->TrackPosition(list->topLevelItem(index + 1)->data(0, NumberRole).toInt());
+    MediaPlayer1->Play(start, end, this);
+}
+
+void TMainForm::PauseTrack()
+{
+    Paused = true;
+    if (MediaPlayer1->Mode() == TPlayerMode::Paused)
+        MediaPlayer1->Resume();
+    else
+        MediaPlayer1->Pause();
+    UpdateActions();
+}
+
+void TMainForm::StopTrack()
+{
+    Playing = Paused = false;
+    if (MediaPlayer1->Stop())
+        MediaPlayer1->Close();
+    ShowStatus(TStatusText::Plain(SavedStatusText));
+    UpdateActions();
+}
+
+void TMainForm::EndPlayback()
+{
+    if (Playing)
+        StopTrack();
+    MediaPlayer1->Close();
+}
+
+void TMainForm::ClearHistory(bool vlc)
+{
+    if (vlc && VlcIsRunning() &&
+        Prompter.AskYesNo(Translate(RES_VLC_Running), TPrompter::TAnswer::No,
+                          TPrompter::TIcon::Information) != TPrompter::TAnswer::Yes)
+        return;
+    const THistoryResult result = vlc ? ClearVlcRecentMedia() : ClearDesktopRecentFiles();
+    if (!result.Problem.isEmpty()) {
+        Prompter.Error(result.Problem);
+        return;
+    }
+    Prompter.Information(QString::number(result.Removed) + Translate(RES_Clear_History));
 }

@@ -20,6 +20,7 @@ class QLabel;
 class QMenu;
 class QToolButton;
 class QTreeWidgetItem;
+class TCDPlayer;
 class TMediaWatcher;
 class TMp3EncodeProcess;
 class TWMAEncodeProcess;
@@ -122,6 +123,16 @@ private:
     void MediaArrived();
     void MediaRemoved();
     void ShutDown();
+    void PlayTrack();
+    void PauseTrack();
+    void StopTrack();
+    // Stops CD playback as Stop does and closes the player, whose worker has
+    // then ended: before the drive's handle closes or its disc goes away.
+    void EndPlayback();
+    // Opens the player and plays the selected row to the start of the next
+    // row's track, or the last row to the end of the disc.
+    void PlaySelectedRow();
+    void ClearHistory(bool vlc);
 
     std::unique_ptr<Ui::MainForm> ui;
     std::unique_ptr<TPrompter> OwnPrompter;
@@ -132,6 +143,7 @@ private:
     TDriveSession Drive;
     TJobCommands JobCommands;
     TMediaWatcher* MediaWatcher;
+    TCDPlayer* MediaPlayer1;
     QLabel* StatusPanel0;
     QLabel* StatusPanel1;
     QMenu* PopupMenu;

@@ -37,6 +37,7 @@ struct TResString {
     X(RES_File_ReadOnly, "The file is read-only (its write permissions are all cleared) and is kept")        \
     X(RES_Get_CDHandle, "Please access CD devices rightly above all!")                                       \
     X(RES_Have_Modify, " has been modified,Save it?")                                                        \
+    X(RES_History_Unreadable, "The list of recent files was left as it was.")                                \
     X(RES_ID3Edit_Caption, "ID3 Tag Edit")                                                                   \
     X(RES_Initing, "Initializing...")                                                                        \
     X(RES_MCI_Init_Fail, "Error while initializing MCI device!")                                             \
@@ -68,6 +69,8 @@ struct TResString {
     X(RES_Select_Track, "Please select a track at least!")                                                   \
     X(RES_SoundDevice_Error, "The sound device could not be opened: ")                                       \
     X(RES_TitleStr, "Record")                                                                                \
+    X(RES_VLC_Running, "VLC media player is running and writes its list back when it quits. "                \
+                       "Please close it first. Continue?")                                                   \
     X(RES_WAV_RESAMPLE, "Resampling WAV")                                                                    \
     X(RES_WAV_TO_MP3, "Encoding WAV to MP3")                                                                 \
     X(RES_WAV_TO_OGG, "Encoding WAV to OGG")                                                                 \
