@@ -242,6 +242,12 @@ void TWaveDevice::Stop()
     FinishRecording();
 }
 
+void TWaveDevice::Seek(qint64 position)
+{
+    Stop();
+    StandAt = std::clamp<qint64>(MsToBytes(position), 0, SoundBytes.size());
+}
+
 void TWaveDevice::FinishRecording()
 {
     if (CaptureDevice == 0)

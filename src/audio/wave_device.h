@@ -63,6 +63,9 @@ public:
     bool Record(qint64 from = -1, QString* error = nullptr);
     // Ends playing or recording; a recording is put into the sound.
     void Stop();
+    // Stops and stands at the position (clamped to the sound), where the next
+    // recording without a position goes.
+    void Seek(qint64 position);
     // Writes the sound into the opened file as a 44-byte-header PCM WAV,
     // complete or not at all: a private file beside it replaces it once all is
     // written. A link in its place is replaced, never written through.
