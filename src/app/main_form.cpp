@@ -5,8 +5,8 @@
 #include "app/edit_track_name.h"
 #include "app/media_watcher.h"
 #include "app/no_device_hint.h"
-#include "app/query_cddb_form.h"
 #include "app/option_set_form.h"
+#include "app/query_cddb_form.h"
 #include "app/volume_control.h"
 #include "audio/acs_exception.h"
 #include "codecs/mp3_encode_process.h"
@@ -21,6 +21,7 @@
 #include "core/widget_prompter.h"
 #include "jobs/rip_form.h"
 #include "tools/ogg_player.h"
+#include "tools/record_form.h"
 #include "ui_main_form.h"
 
 #include <QActionGroup>
@@ -156,11 +157,12 @@ TMainForm::TMainForm(TPrompter* prompter, QWidget* parent)
     connect(ui->miCloseCD, &QAction::triggered, this, &TMainForm::CloseTray);
     connect(ui->miVolumeControl, &QAction::triggered, this, &TMainForm::VolumeControl);
     connect(ui->miOggPlayer, &QAction::triggered, this, &TMainForm::ShowOggPlayer);
+    connect(ui->ActionRecord, &QAction::triggered, this, &TMainForm::ShowRecorder);
     connect(ui->miHelp, &QAction::triggered, this, &TMainForm::ShowHelp);
     connect(ui->miAbout, &QAction::triggered, this, &TMainForm::ShowAbout);
     // The windows of these commands are still to come.
-    for (QAction* later : {ui->miWavToWav, ui->ActionRecord, ui->aID3Edit, ui->aPlay,
-                           ui->aPause, ui->aStop, ui->miRealPlayer, ui->miWindowsMediaPlayer})
+    for (QAction* later : {ui->miWavToWav, ui->aID3Edit, ui->aPlay, ui->aPause, ui->aStop, ui->miRealPlayer,
+                           ui->miWindowsMediaPlayer})
         connect(later, &QAction::triggered, this, [this, later] { ShowNotAvailable(later); });
     // One language at a time, shown as a choice; none is ticked before the first showing.
     auto* languages = new QActionGroup(this);
@@ -684,6 +686,12 @@ void TMainForm::ShowOggPlayer()
         return;
     }
     player->exec();
+}
+
+void TMainForm::ShowRecorder()
+{
+    TfrmRecord recorder(this, Prompter, Mp3Encoder(), WmaEncoder());
+    recorder.exec();
 }
 
 void TMainForm::ShowHelp()

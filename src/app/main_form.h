@@ -115,6 +115,7 @@ private:
     void ApplyLookup(const TCddbLookupResult& result, int firstTrack);
     void ChooseLanguage(QAction* item);
     void ShowOggPlayer();
+    void ShowRecorder();
     void ShowHelp();
     void ShowAbout();
     void MediaArrived();

@@ -2,14 +2,16 @@
 #include "app/edit_track_name.h"
 #include "app/main_form.h"
 #include "app/no_device_hint.h"
-#include "codecs/vorbis_library.h"
 #include "app/option_set_form.h"
 #include "app/query_cddb_form.h"
 #include "app/stop_query_form.h"
+#include "codecs/vorbis_library.h"
 #include "core/ini_file.h"
 #include "core/language.h"
 #include "core/translate_form.h"
+#include "tools/new_record_file.h"
 #include "tools/ogg_player.h"
+#include "tools/record_form.h"
 
 #include "support/scripted_prompter.h"
 #include "support/temp_home.h"
@@ -157,8 +159,10 @@ TEST(LanguageFiles, EachTranslationReachesEveryTextOfEveryWindow)
         TOptionSetForm options(prompter);
         const TVorbisLibraries vorbis;
         TfrmOggPlayer player(nullptr, prompter);
+        TfrmRecord recorder(nullptr, prompter, form.Mp3Encoder(), form.WmaEncoder());
+        TfrmNewRecordFile newFile;
         for (QWidget* window : std::initializer_list<QWidget*>{&form, &edit, &hint, &about, &query, &stop,
-                                                               &options, &player}) {
+                                                               &options, &player, &recorder, &newFile}) {
             TranslateForm(window, language);
             ForEachFormText(window, [&](TFormText& text) {
                 ASSERT_TRUE(translation.HasKey(text.Section, text.Key))

@@ -598,10 +598,8 @@ TEST(MainForm, CommandsOfWindowsStillToComeSaySoInTheStatusBar)
     test.UseDemoDisc();
     TScriptedPrompter prompter;
     TShownForm shown(prompter);
-    const std::vector<std::pair<const char*, const char*>> later{{"ActionRecord", "Record"},
-                                                                 {"miWavToWav", "WAV to WAV"},
-                                                                 {"aID3Edit", "ID3 Tag Edit"},
-                                                                 {"miRealPlayer", "RealPlayer"}};
+    const std::vector<std::pair<const char*, const char*>> later{
+        {"miWavToWav", "WAV to WAV"}, {"aID3Edit", "ID3 Tag Edit"}, {"miRealPlayer", "RealPlayer"}};
     for (const auto& [name, text] : later) {
         shown.Trigger(name);
         EXPECT_EQ(shown.Form.StatusText(), QString(text) + ": not available yet") << name;
@@ -609,6 +607,27 @@ TEST(MainForm, CommandsOfWindowsStillToComeSaySoInTheStatusBar)
     shown.Select(0);
     shown.Trigger("aPlay");
     EXPECT_EQ(shown.Form.StatusText(), "Play: not available yet");
+    EXPECT_TRUE(prompter.Calls().empty());
+}
+
+TEST(MainForm, RecordOpensTheRecorderFromTheMenuAndTheToolBar)
+{
+    TAppTest test;
+    test.UseDemoDisc();
+    TScriptedPrompter prompter;
+    TShownForm shown(prompter);
+    for (const bool toolBar : {false, true}) {
+        QString opened;
+        TModalAnswer answer([&](QWidget* window) {
+            opened = window->objectName();
+            window->close();
+        });
+        if (toolBar)
+            shown.Form.findChild<QToolButton*>("tbRecord")->click();
+        else
+            shown.Trigger("ActionRecord");
+        EXPECT_EQ(opened, "frmRecord");
+    }
     EXPECT_TRUE(prompter.Calls().empty());
 }
 

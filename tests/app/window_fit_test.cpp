@@ -8,6 +8,8 @@
 #include "codecs/vorbis_library.h"
 #include "jobs/job_engine.h"
 #include "jobs/rip_form.h"
+#include "tools/new_record_file.h"
+#include "tools/record_form.h"
 
 #include "app_test_support.h"
 #include "support/scripted_prompter.h"
@@ -82,6 +84,12 @@ const std::vector<TWindowMaker>& Windows()
              options.Server = QStringLiteral("127.0.0.1:%1").arg(silent.serverPort());
              return std::make_unique<TfrmStopQuery>(&c.Main, 1, 1, c.Main.DriveHandle(), options, "Close");
          }},
+        {"frmRecord",
+         [](TWindowContext& c) {
+             return std::make_unique<TfrmRecord>(&c.Main, c.Prompter, c.Main.Mp3Encoder(),
+                                                 c.Main.WmaEncoder());
+         }},
+        {"frmNewRecordFile", [](TWindowContext& c) { return std::make_unique<TfrmNewRecordFile>(&c.Main); }},
     };
     return windows;
 }
