@@ -5,6 +5,8 @@
 #include "core/translate_form.h"
 #include "ui_new_record_file.h"
 
+#include <algorithm>
+
 TfrmNewRecordFile::TfrmNewRecordFile(QWidget* owner)
     : QDialog(owner), ui(std::make_unique<Ui::frmNewRecordFile>())
 {
@@ -21,6 +23,12 @@ void TfrmNewRecordFile::showEvent(QShowEvent* event)
 {
     if (!IsEnglish(AppSettings().Language))
         TranslateForm(this, AppSettings().Language);
+    // The two rows of choices line up in columns in every language.
+    ui->rb8Bit->setMinimumWidth(0);
+    ui->rbMono->setMinimumWidth(0);
+    const int first = std::max(ui->rb8Bit->sizeHint().width(), ui->rbMono->sizeHint().width());
+    ui->rb8Bit->setMinimumWidth(first);
+    ui->rbMono->setMinimumWidth(first);
     QDialog::showEvent(event);
 }
 

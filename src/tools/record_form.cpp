@@ -468,6 +468,7 @@ bool TfrmRecord::OpenRecording(const QString& path)
         return false;
     }
     SetEnabledButtons(btPlay | btNext | btRecord);
+    ui->lbState->setText(QLatin1String(Idle));
     ShowLength();
     return true;
 }
