@@ -25,6 +25,7 @@
 #include "jobs/rip_form.h"
 #include "tools/id3_edit.h"
 #include "tools/ogg_player.h"
+#include "tools/record_form.h"
 #include "tools/resample_form.h"
 #include "ui_main_form.h"
 
@@ -162,6 +163,7 @@ TMainForm::TMainForm(TPrompter* prompter, QWidget* parent)
     connect(ui->miCloseCD, &QAction::triggered, this, &TMainForm::CloseTray);
     connect(ui->miVolumeControl, &QAction::triggered, this, &TMainForm::VolumeControl);
     connect(ui->miOggPlayer, &QAction::triggered, this, &TMainForm::ShowOggPlayer);
+    connect(ui->ActionRecord, &QAction::triggered, this, &TMainForm::ShowRecorder);
     connect(ui->miHelp, &QAction::triggered, this, &TMainForm::ShowHelp);
     connect(ui->miAbout, &QAction::triggered, this, &TMainForm::ShowAbout);
     connect(ui->miWavToWav, &QAction::triggered, this, &TMainForm::ShowResample);
@@ -170,9 +172,6 @@ TMainForm::TMainForm(TPrompter* prompter, QWidget* parent)
     connect(ui->aStop, &QAction::triggered, this, &TMainForm::StopTrack);
     connect(ui->miDesktopRecentFiles, &QAction::triggered, this, [this] { ClearHistory(false); });
     connect(ui->miVlcMediaPlayer, &QAction::triggered, this, [this] { ClearHistory(true); });
-    // The windows of these commands are still to come.
-    for (QAction* later : {ui->ActionRecord})
-        connect(later, &QAction::triggered, this, [this, later] { ShowNotAvailable(later); });
     // One language at a time, shown as a choice; none is ticked before the first showing.
     auto* languages = new QActionGroup(this);
     languages->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
@@ -498,13 +497,6 @@ void TMainForm::WatchDrive()
     MediaWatcher->Watch(source, isImage);
 }
 
-void TMainForm::ShowNotAvailable(QAction* action)
-{
-    // Until the command's window exists; not a message of the finished program,
-    // so it has no translation.
-    ShowStatus(TStatusText::Plain(CommandName(action) + QStringLiteral(": not available yet")));
-}
-
 void TMainForm::KeepListedTitles()
 {
     // The titles typed for a disc stay in the cache when the list is read anew
@@ -721,6 +713,12 @@ void TMainForm::ShowOggPlayer()
         return;
     }
     player->exec();
+}
+
+void TMainForm::ShowRecorder()
+{
+    TfrmRecord recorder(this, Prompter, Mp3Encoder(), WmaEncoder());
+    recorder.exec();
 }
 
 void TMainForm::ShowHelp()

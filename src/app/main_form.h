@@ -95,7 +95,6 @@ private:
     void BindToolButton(QToolButton* button, QAction* action);
     void TickLanguageItem(const QString& language);
     void WatchDrive();
-    void ShowNotAvailable(QAction* action);
     void KeepListedTitles();
 
     void Extract();
@@ -117,6 +116,7 @@ private:
     void EditID3Tag();
     void ChooseLanguage(QAction* item);
     void ShowOggPlayer();
+    void ShowRecorder();
     void ShowHelp();
     void ShowResample();
     void ShowAbout();

@@ -45,6 +45,7 @@ struct TResString {
     X(RES_ModifyCDParmsError, "CD extract failed!Please try again.")                                         \
     X(RES_NoNameStr, "NoName")                                                                               \
     X(RES_NoWmaEncoder, "Can not find WMA encoder,please contact with the Velbrook project!")                \
+    X(RES_No_Mixer, "No sound mixer found: install pavucontrol to choose the recording device.")             \
     X(RES_NotFound_CDRom, "No CD devices found!")                                                            \
     X(RES_NotRead_Cd, "Not get CD device information!")                                                      \
     X(RES_Not_Regular_File,                                                                                  \

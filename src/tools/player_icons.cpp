@@ -63,6 +63,39 @@ void DrawStop(QPainter& p)
     p.drawRoundedRect(QRectF(6, 6, 20, 20), 2.5, 2.5);
 }
 
+// A triangle pointing right (or left when mirrored) between x0 and x1.
+void Triangle(QPainter& p, qreal x0, qreal x1, bool left)
+{
+    QPainterPath triangle;
+    triangle.moveTo(left ? x1 : x0, 7);
+    triangle.lineTo(left ? x0 : x1, 16);
+    triangle.lineTo(left ? x1 : x0, 25);
+    triangle.closeSubpath();
+    p.drawPath(triangle);
+}
+
+// To the end or the start: a triangle against a bar.
+void DrawSkip(QPainter& p, bool left)
+{
+    Fill(p, QColor(52, 96, 200), 7, 25);
+    Triangle(p, left ? 10 : 6, left ? 26 : 22, left);
+    p.drawRoundedRect(QRectF(left ? 5 : 22, 7, 5, 18), 1, 1);
+}
+
+// One step: two small triangles.
+void DrawStep(QPainter& p, bool left)
+{
+    Fill(p, QColor(52, 96, 200), 7, 25);
+    Triangle(p, left ? 16 : 4, left ? 28 : 16, left);
+    Triangle(p, left ? 4 : 16, left ? 16 : 28, left);
+}
+
+void DrawRecord(QPainter& p)
+{
+    Fill(p, QColor(220, 30, 30), 5, 27);
+    p.drawEllipse(QRectF(6, 6, 20, 20));
+}
+
 } // namespace
 
 QIcon PlayerIcon(TPlayerIcon kind)
@@ -74,6 +107,16 @@ QIcon PlayerIcon(TPlayerIcon kind)
         return Drawn(DrawPause, {16, 24, 32, 48});
     case TPlayerIcon::Stop:
         return Drawn(DrawStop, {16, 24, 32, 48});
+    case TPlayerIcon::Next:
+        return Drawn([](QPainter& p) { DrawSkip(p, false); }, {16, 24, 32, 48});
+    case TPlayerIcon::Prev:
+        return Drawn([](QPainter& p) { DrawSkip(p, true); }, {16, 24, 32, 48});
+    case TPlayerIcon::Step:
+        return Drawn([](QPainter& p) { DrawStep(p, false); }, {16, 24, 32, 48});
+    case TPlayerIcon::Back:
+        return Drawn([](QPainter& p) { DrawStep(p, true); }, {16, 24, 32, 48});
+    case TPlayerIcon::Record:
+        return Drawn(DrawRecord, {16, 24, 32, 48});
     }
     return {};
 }

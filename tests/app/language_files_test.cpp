@@ -10,7 +10,9 @@
 #include "core/language.h"
 #include "core/translate_form.h"
 #include "tools/id3_edit.h"
+#include "tools/new_record_file.h"
 #include "tools/ogg_player.h"
+#include "tools/record_form.h"
 #include "tools/resample_form.h"
 
 #include "support/scripted_prompter.h"
@@ -161,8 +163,11 @@ TEST(LanguageFiles, EachTranslationReachesEveryTextOfEveryWindow)
         const TVorbisLibraries vorbis;
         TfrmOggPlayer player(nullptr, prompter);
         TfrmResample resample(nullptr, prompter);
-        for (QWidget* window : std::initializer_list<QWidget*>{&form, &edit, &hint, &about, &query, &stop,
-                                                               &options, &player, &resample, &id3}) {
+        TfrmRecord recorder(nullptr, prompter, form.Mp3Encoder(), form.WmaEncoder());
+        TfrmNewRecordFile newFile;
+        for (QWidget* window :
+             std::initializer_list<QWidget*>{&form, &edit, &hint, &about, &query, &stop, &options, &player,
+                                             &resample, &id3, &recorder, &newFile}) {
             TranslateForm(window, language);
             ForEachFormText(window, [&](TFormText& text) {
                 ASSERT_TRUE(translation.HasKey(text.Section, text.Key))

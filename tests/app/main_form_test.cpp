@@ -592,16 +592,23 @@ TEST(MainForm, AnEmptyListNeverOverwritesTheCachedTitles)
     EXPECT_EQ(test.Home.Read("cdinfo.dat"), cache);
 }
 
-TEST(MainForm, CommandsOfWindowsStillToComeSaySoInTheStatusBar)
+TEST(MainForm, RecordOpensTheRecorderFromTheMenuAndTheToolBar)
 {
     TAppTest test;
     test.UseDemoDisc();
     TScriptedPrompter prompter;
     TShownForm shown(prompter);
-    const std::vector<std::pair<const char*, const char*>> later{{"ActionRecord", "Record"}};
-    for (const auto& [name, text] : later) {
-        shown.Trigger(name);
-        EXPECT_EQ(shown.Form.StatusText(), QString(text) + ": not available yet") << name;
+    for (const bool toolBar : {false, true}) {
+        QString opened;
+        TModalAnswer answer([&](QWidget* window) {
+            opened = window->objectName();
+            window->close();
+        });
+        if (toolBar)
+            shown.Form.findChild<QToolButton*>("tbRecord")->click();
+        else
+            shown.Trigger("ActionRecord");
+        EXPECT_EQ(opened, "frmRecord");
     }
     EXPECT_TRUE(prompter.Calls().empty());
 }

@@ -9,7 +9,9 @@
 #include "jobs/job_engine.h"
 #include "jobs/rip_form.h"
 #include "tools/id3_edit.h"
+#include "tools/new_record_file.h"
 #include "tools/ogg_player.h"
+#include "tools/record_form.h"
 #include "tools/resample_form.h"
 
 #include "app_test_support.h"
@@ -90,6 +92,12 @@ const std::vector<TWindowMaker>& Windows()
          [](TWindowContext& c) { return std::make_unique<TfrmOggPlayer>(&c.Main, c.Prompter); }},
         {"frmResample",
          [](TWindowContext& c) { return std::make_unique<TfrmResample>(&c.Main, c.Prompter); }},
+        {"frmRecord",
+         [](TWindowContext& c) {
+             return std::make_unique<TfrmRecord>(&c.Main, c.Prompter, c.Main.Mp3Encoder(),
+                                                 c.Main.WmaEncoder());
+         }},
+        {"frmNewRecordFile", [](TWindowContext& c) { return std::make_unique<TfrmNewRecordFile>(&c.Main); }},
     };
     return windows;
 }

@@ -114,6 +114,7 @@ TEST(EnglishLanguageFile, CoversEveryMessageKeyTheProgramUses)
                                "RES_ModifyCDParmsError",
                                "RES_NoNameStr",
                                "RES_NoWmaEncoder",
+                               "RES_No_Mixer",
                                "RES_NotFound_CDRom",
                                "RES_NotRead_Cd",
                                "RES_Not_Regular_File",
