@@ -355,18 +355,25 @@ private:
         view.FinishItem(index, text);
     }
 
-    // The engine leaves nothing unfinished under an item's names when it is
-    // stopped; an extracted WAV file whose encoding was stopped is whole and
-    // stays, which is worth a word.
+    // An extracted WAV file whose encoding was stopped is whole and stays,
+    // which is worth a word. A track stopped while it was read leaves what was
+    // read where its name was free; a command line stopped by Ctrl+C promises
+    // no half-written file, so that one goes (only when this run made it).
     void NoteKeptWav()
     {
         for (int i = 0; i < Items.size(); ++i) {
             if (Outcomes.contains(i))
                 continue;
             const TPlannedItem& item = Items[i];
-            const QString& wav = item.Intermediate;
-            if (!wav.isEmpty() && WrittenSince(wav, Before[wav]) && FileSizeOf(wav) == item.WholeWavSize)
-                Say(Terminal, QStringLiteral("kept %1: it was extracted completely").arg(Native(wav)));
+            const QString& wav =
+                item.Intermediate.isEmpty() && Kind == TJobEngine::Extract ? item.Result : item.Intermediate;
+            const TFileState& before = Before[wav];
+            if (!wav.isEmpty() && WrittenSince(wav, before)) {
+                if (FileSizeOf(wav) == item.WholeWavSize)
+                    Say(Terminal, QStringLiteral("kept %1: it was extracted completely").arg(Native(wav)));
+                else if (!before.Existed)
+                    QFile::remove(wav);
+            }
             // Later items have not started.
             break;
         }

@@ -159,9 +159,11 @@ TEST(EncoderJob, UnreadableSecondTrackIsSkippedAndTheOthersAreEncoded)
     EXPECT_FALSE(QFileInfo::exists(f.Output("B.mp3")));
     for (const char* name : {"A", "C", "D", "E"})
         ExpectDecodable(f.Output(QString(name) + ".mp3"), "mp3", 1.0);
-    // Nothing of the damaged track stands under its name, where a later run
-    // would take it for done.
-    EXPECT_EQ(FilesIn(AppSettings().OutputFolder), (QStringList{"A.mp3", "C.mp3", "D.mp3", "E.mp3"}));
+    // What was read of the damaged track stays, behind a header of length 0,
+    // so neither a player nor a later run takes it for a whole track.
+    EXPECT_EQ(FilesIn(AppSettings().OutputFolder),
+              (QStringList{"A.mp3", "B.wav", "C.mp3", "D.mp3", "E.mp3"}));
+    EXPECT_EQ(ReadBytes(f.Output("B.wav")).mid(40, 4), QByteArray(4, '\0'));
 }
 
 TEST(EncoderJob, StopAfterTwoOfFiveTracksKeepsTheirWavAndMp3Files)
