@@ -17,8 +17,9 @@ VELBROOK_PACKAGES=(
   # tools the tests use as independent readers and writers
   sox libsox-fmt-all vorbis-tools ffmpeg id3v2 libcdio-utils cd-paranoia python3-mutagen flac wavpack
   xvfb xauth
-  # Qt's own texts (message-box buttons, key names) in the interface languages
-  qt6-translations-l10n
+  # Qt's own texts (message-box buttons, key names) in the interface languages,
+  # and a font with Chinese characters, so that those texts are measured and drawn
+  qt6-translations-l10n fonts-wqy-microhei
   # checkers of what is installed: desktop entry, AppStream data, manual page
   desktop-file-utils appstream groff-base
 )
