@@ -70,11 +70,14 @@ protected:
         button->click();
     }
     QString Text(const char* name) { return Control<QLabel>(name)->text(); }
-    // Records for about the given time, the window's timers running.
+    // Records for about the given time, the window's timers running, and on
+    // until some sound has come in: a loaded machine may start the capture late.
     void RecordFor(int ms)
     {
+        const qint64 before = Form->Device().Length();
         Click("btRecord");
         QTest::qWait(ms);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return Form->Device().Length() > before; }, 20000));
         Click("btStop");
     }
     QString Wav(const QString& name, qint64 frames)
@@ -224,6 +227,7 @@ TEST_F(RecordFormTest, CancelAtCloseKeepsTheWindowAndTheRecording)
     Menu("miNew");
     Click("btRecord");
     QTest::qWait(400);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Form->Device().Length() > 0; }, 20000));
     // Closing while recording stops first, then asks.
     Prompter.QueueAnswer(TAnswer::Cancel);
     EXPECT_FALSE(Form->close());
