@@ -68,6 +68,11 @@ void TACSThread::Execute()
         const int delay = StepDelay.load();
         if (delay > 5)
             std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+        // Code a step runs (the C library's AVX-512 copies, which libvorbis
+        // and we make in every step, and any library's AVX code) may leave the
+        // upper vector state dirty, and the SSE code after it then runs slower
+        // until something clears it; one instruction a step costs nothing.
+        ClearUpperVectorState();
         try {
             if (!Output->OutputStep(AbortRequested.load())) {
                 AbortRequested = false;

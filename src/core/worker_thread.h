@@ -20,8 +20,10 @@
 // registers 0-15 non-zero, every SSE instruction the new thread executes
 // (libvorbis, our converters) must merge with those halves and waits for
 // them: Ogg encoding ran up to twice as slow on processors with AVX-512.
-// Nothing clears them later by itself, as the C library's AVX-512 string
-// functions work in registers 16-31 and never execute vzeroupper.
+// Nothing clears them later by itself: the C library's AVX-512 string
+// functions never execute vzeroupper, and on some processors they leave the
+// state dirty again, so loops that run such code between SSE work (a sink's
+// steps) clear it once a step as well.
 //
 // Zeroes the upper halves of the calling thread's vector registers. Does
 // nothing on processors without AVX.
