@@ -396,3 +396,38 @@ TEST(AcsOutput, TheWorkerStartsWithCleanVectorRegisters)
         GTEST_SKIP() << "Run cleared the registers before the worker was made";
     EXPECT_EQ(workerDirty.load(), 0);
 }
+
+// A step may run code that leaves the upper halves dirty (a library's AVX
+// code, which the C library's AVX-512 copies do not clean up after); the next
+// step must not start with them so.
+TEST(AcsOutput, EveryStepStartsWithCleanVectorRegisters)
+{
+    if (!HasAvx())
+        GTEST_SKIP() << "no AVX on this processor: there is nothing to clear";
+    class TDirtyingSink final : public TACSOutput {
+    public:
+        ~TDirtyingSink() override { ShutdownWorker(); }
+        std::atomic<int> Steps{0};
+        std::atomic<int> DirtyAtStart{0};
+
+    protected:
+        void PrepareOutput() override { BeginInputRead(); }
+        bool OutputStep(bool) override
+        {
+            if (UpperHalvesDirty())
+                DirtyAtStart.fetch_add(1);
+            DirtyUpperHalves();
+            return Steps.fetch_add(1) + 1 < 20;
+        }
+        void DoFinishOutput() override {}
+    };
+    TToneSource source(1000);
+    TDirtyingSink sink;
+    sink.AssignInput(&source);
+    std::atomic<bool> done{false};
+    sink.SetOnDone([&](TACSOutput*) { done = true; });
+    sink.Run();
+    ASSERT_TRUE(WaitUntil([&] { return done.load(); }));
+    EXPECT_EQ(sink.Steps.load(), 20);
+    EXPECT_EQ(sink.DirtyAtStart.load(), 0);
+}
