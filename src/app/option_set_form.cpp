@@ -266,7 +266,18 @@ void TOptionSetForm::WmaDefaults()
 void TOptionSetForm::Ok()
 {
     const TOptionValues values = ControlValues();
-    const TOptionField invalid = FirstInvalidOption(values);
+    TOptionField invalid = FirstInvalidOption(values);
+    if (invalid == TOptionField::OutputFolder && !values.OutputFolder.trimmed().isEmpty()) {
+        // A folder not made yet (a new installation's default among them) is
+        // offered to be made, as Extract does, once nothing else is at fault.
+        TOptionValues others = values;
+        others.OutputFolder = QDir::rootPath();
+        invalid = FirstInvalidOption(others);
+        if (invalid == TOptionField::None && !CreateOutputFolder(values.OutputFolder)) {
+            ShowField(ui->editOutputDir, ui->tsOutput);
+            return;
+        }
+    }
     if (invalid != TOptionField::None) {
         Refuse(invalid, values);
         return;
@@ -307,8 +318,28 @@ void TOptionSetForm::Refuse(TOptionField field, const TOptionValues& values)
     case TOptionField::None:
         return;
     }
+    ShowField(control, page);
+}
+
+void TOptionSetForm::ShowField(QWidget* control, QWidget* page)
+{
     // The user is taken to the field at fault, wherever the dialog stood.
     ui->PageControl1->setCurrentWidget(page);
     if (control->isEnabled())
         control->setFocus();
+}
+
+bool TOptionSetForm::CreateOutputFolder(const QString& folder)
+{
+    // A message box breaks lines at "\n"; a carriage return would show as a glyph.
+    const QString question = folder + QLatin1Char(',') + Translate(RES_Directory_Not_Exist) +
+                             QLatin1Char('\n') + Translate(RES_Create_Directory);
+    if (Prompter.AskYesNo(question, TPrompter::TAnswer::Yes, TPrompter::TIcon::Information) !=
+        TPrompter::TAnswer::Yes)
+        return false;
+    if (!QDir().mkpath(folder) || !QFileInfo(folder).isDir()) {
+        Prompter.Error(QStringLiteral("Cannot create ") + folder);
+        return false;
+    }
+    return true;
 }

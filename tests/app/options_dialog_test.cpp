@@ -255,11 +255,9 @@ TEST_F(OptionsDialog, ControlsFollowTheBoxesThatSwitchThem)
 
 TEST_F(OptionsDialog, OkRefusesWhatItCannotStoreAndTakesTheUserThere)
 {
-    const QString missing = App.Home.File("missing");
     const QString bitRateHelp = Translate(RES_Check_BitRate);
     // control, text typed, message, page shown
     const std::vector<std::tuple<const char*, QString, QString, const char*>> cases{
-        {"editOutputDir", missing, missing + ",The output directory does not exist.", "tsOutput"},
         {"eRipTime", "abc", "Please check the song length to extract.", "tsOutput"},
         {"eRipTime", "-100", "Please check the song length to extract.", "tsOutput"},
         {"cbBitRate", "abc", "Minimum bitrate: \"abc\"\n" + bitRateHelp, "tsLAME"},
@@ -286,6 +284,42 @@ TEST_F(OptionsDialog, OkRefusesWhatItCannotStoreAndTakesTheUserThere)
             << name;
         EXPECT_EQ(Saved(), before) << name;
     }
+}
+
+// A folder not made yet is offered to be made, once nothing else is at
+// fault: a new installation's default folder does not exist until then.
+TEST_F(OptionsDialog, OkOffersToMakeAMissingOutputFolder)
+{
+    const QString missing = App.Home.File("missing/Music");
+    const QByteArray before = Saved();
+    Open();
+    Get<QLineEdit>("editOutputDir")->setText(missing);
+    Get<QCheckBox>("cbRipTime")->setChecked(true);
+    Get<QLineEdit>("eRipTime")->setText("abc");
+    Ok();
+    ASSERT_EQ(Prompter.Calls().size(), 1u);
+    EXPECT_EQ(Prompter.Calls()[0].Kind, TScriptedPrompter::TKind::Error);
+    EXPECT_FALSE(QFileInfo::exists(missing));
+
+    Get<QLineEdit>("eRipTime")->setText("10");
+    ShowPage("tsWMA");
+    Prompter.QueueAnswer(TPrompter::TAnswer::No);
+    Ok();
+    ASSERT_EQ(Prompter.Calls().size(), 2u);
+    EXPECT_EQ(Prompter.Calls()[1].Kind, TScriptedPrompter::TKind::YesNo);
+    EXPECT_EQ(Prompter.Calls()[1].Text,
+              missing + ",The output directory does not exist.\ncreates a new directory?");
+    EXPECT_TRUE(Dialog->isVisible());
+    EXPECT_EQ(Pages()->currentWidget()->objectName(), "tsOutput");
+    EXPECT_FALSE(QFileInfo::exists(missing));
+    EXPECT_EQ(Saved(), before);
+
+    Prompter.QueueAnswer(TPrompter::TAnswer::Yes);
+    Ok();
+    EXPECT_FALSE(Dialog->isVisible());
+    EXPECT_TRUE(QFileInfo(missing).isDir());
+    EXPECT_EQ(AppSettings().OutputFolder, missing);
+    EXPECT_TRUE(Prompter.ScriptUsedUp());
 }
 
 TEST_F(OptionsDialog, TheFolderPickerStartsAtTheNearestFolderThatExists)
