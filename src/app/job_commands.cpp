@@ -98,17 +98,20 @@ bool TJobCommands::EnsureOutputFolder()
 {
     const QString folder = AppSettings().OutputFolder;
     // An empty setting names no folder to create; the check below says so.
-    if (folder.isEmpty() || OutputFolderExists(folder))
-        return true;
+    return folder.isEmpty() || OutputFolderExists(folder) || AskToMakeOutputFolder(Prompter, folder);
+}
+
+bool AskToMakeOutputFolder(TPrompter& prompter, const QString& folder)
+{
     // A message box breaks lines at "\n"; a carriage return would show as a glyph.
     const QString question = folder + QLatin1Char(',') + Translate(RES_Directory_Not_Exist) +
                              QLatin1Char('\n') + Translate(RES_Create_Directory);
-    if (Prompter.AskYesNo(question, TPrompter::TAnswer::Yes, TPrompter::TIcon::Information) !=
+    if (prompter.AskYesNo(question, TPrompter::TAnswer::Yes, TPrompter::TIcon::Information) !=
         TPrompter::TAnswer::Yes)
         return false;
     // The user asked for the folder: create the folders above it too.
     if (!QDir().mkpath(folder) || !OutputFolderExists(folder)) {
-        Prompter.Error(QStringLiteral("Cannot create ") + folder);
+        prompter.Error(QStringLiteral("Cannot create ") + folder);
         return false;
     }
     return true;

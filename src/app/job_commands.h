@@ -11,6 +11,10 @@
 
 class TPrompter;
 
+// Asks whether to make the missing output folder (and the folders above it)
+// and makes it; false when the user said no or it could not be made.
+bool AskToMakeOutputFolder(TPrompter& prompter, const QString& folder);
+
 // What the job window is opened with: the job kind, the drive (0 when no drive
 // is involved) and the work list (for an extraction "NN" + the track's
 // file-safe title, otherwise full file paths).

@@ -1,5 +1,6 @@
 #include "option_set_form.h"
 
+#include "app/job_commands.h"
 #include "cd/cd_drive.h"
 #include "codecs/genre_list.h"
 #include "codecs/wma_settings.h"
@@ -273,7 +274,7 @@ void TOptionSetForm::Ok()
         TOptionValues others = values;
         others.OutputFolder = QDir::rootPath();
         invalid = FirstInvalidOption(others);
-        if (invalid == TOptionField::None && !CreateOutputFolder(values.OutputFolder)) {
+        if (invalid == TOptionField::None && !AskToMakeOutputFolder(Prompter, values.OutputFolder)) {
             ShowField(ui->editOutputDir, ui->tsOutput);
             return;
         }
@@ -327,19 +328,4 @@ void TOptionSetForm::ShowField(QWidget* control, QWidget* page)
     ui->PageControl1->setCurrentWidget(page);
     if (control->isEnabled())
         control->setFocus();
-}
-
-bool TOptionSetForm::CreateOutputFolder(const QString& folder)
-{
-    // A message box breaks lines at "\n"; a carriage return would show as a glyph.
-    const QString question = folder + QLatin1Char(',') + Translate(RES_Directory_Not_Exist) +
-                             QLatin1Char('\n') + Translate(RES_Create_Directory);
-    if (Prompter.AskYesNo(question, TPrompter::TAnswer::Yes, TPrompter::TIcon::Information) !=
-        TPrompter::TAnswer::Yes)
-        return false;
-    if (!QDir().mkpath(folder) || !QFileInfo(folder).isDir()) {
-        Prompter.Error(QStringLiteral("Cannot create ") + folder);
-        return false;
-    }
-    return true;
 }

@@ -48,9 +48,6 @@ private:
     // Shows why field cannot be stored and puts the cursor where it is.
     void Refuse(TOptionField field, const TOptionValues& values);
     void ShowField(QWidget* control, QWidget* page);
-    // Asks whether to make the missing output folder and makes it; false when
-    // the user said no or it could not be made.
-    bool CreateOutputFolder(const QString& folder);
 
     std::unique_ptr<Ui::OptionSetForm> ui;
     TPrompter& Prompter;

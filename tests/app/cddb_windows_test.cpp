@@ -186,51 +186,28 @@ TEST(CddbWindows, FailuresCloseBothWindowsAndChangeNothingButTheStatusText)
 }
 
 // Answers off the rails fill at most this disc's rows; what the cache holds
-// for other discs stays as it was, byte for byte.
+// for other discs (here with a byte that is not UTF-8) stays byte for byte.
 TEST(CddbWindows, BadAnswersLeaveTheOtherDiscsInTheCache)
 {
     QByteArray many = "DTITLE=Many / Titles\n";
     for (int i = 0; i < 200; ++i)
         many += "TTITLE" + QByteArray::number(i) + "=Title " + QByteArray::number(i) + "\n";
-    static const char nulText[] = "DTITLE=Nul\0Band / Nul Album\nTTITLE0=One\0Two\nTTITLE1=Fine\n";
-    const QByteArray nul(nulText, sizeof nulText - 1);
-    QTemporaryDir answers;
-    QFile garbage(answers.filePath("garbage"));
-    ASSERT_TRUE(garbage.open(QIODevice::WriteOnly));
-    garbage.write(QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16) + QByteArray(3000, '\xff'));
-    garbage.close();
-    struct TCase {
-        const char* Name;
-        QByteArray Entry;   // empty: the server's read answer is the garbage
-        QStringList Titles; // the rows afterwards; empty: unchanged
-    };
-    const std::vector<TCase> cases{
-        {"200 titles for a 4-track disc", many, {"Title 0", "Title 1", "Title 2", "Title 3"}},
-        {"NUL bytes", nul, {}},
-        {"garbage", {}, {}},
-    };
-    // Another disc, with a byte that is not UTF-8.
+    static const char nul[] = "DTITLE=Nul\0Band / Nul Album\nTTITLE0=One\0Two\nTTITLE1=Fine\n";
     const QByteArray other = "[0a0b0c0d]\nArtist=Mot\xf6rhead\n1=Ace of Spades\n";
-    for (const TCase& c : cases) {
-        SCOPED_TRACE(c.Name);
-        TCddbTestServer server(c.Entry.isEmpty() ? QStringList{"--read-answer", garbage.fileName()}
-                                                 : QStringList{});
+    for (const QByteArray& entry : {many, QByteArray(nul, sizeof nul - 1)}) {
+        TCddbTestServer server;
+        server.AddEntry("rock", "18002d04", entry); // the demo disc
         TCddbWindowTest test(server.Address());
-        if (!c.Entry.isEmpty())
-            server.AddEntry("rock", "18002d04", c.Entry); // the demo disc
         test.Test.Home.Write("cdinfo.dat", other + "\n");
         TMainForm form(&test.Prompter);
         form.show();
         QCoreApplication::processEvents();
-        const QStringList before = test.Titles(form);
         QueryFreedb(form, ClickQuery);
-        const QStringList after = test.Titles(form);
-        if (!c.Titles.isEmpty()) {
-            EXPECT_EQ(after, c.Titles);
-        } else if (c.Entry.isEmpty()) {
-            EXPECT_EQ(after, before);
+        const QStringList titles = test.Titles(form);
+        if (entry == many) {
+            EXPECT_EQ(titles, (QStringList{"Title 0", "Title 1", "Title 2", "Title 3"}));
         }
-        for (const QString& title : after)
+        for (const QString& title : titles)
             EXPECT_FALSE(title.contains(QChar(0))) << title.toStdString();
         form.close();
         EXPECT_TRUE(test.Test.Home.Read("cdinfo.dat").contains(other));
