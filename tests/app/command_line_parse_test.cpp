@@ -15,8 +15,11 @@ std::string Tracks(const QString& text)
     if (!tracks)
         return "error: " + error.toStdString();
     std::string joined;
-    for (int track : *tracks)
-        joined += (joined.empty() ? "" : " ") + std::to_string(track);
+    for (int track : *tracks) {
+        if (!joined.empty())
+            joined += ' ';
+        joined += std::to_string(track);
+    }
     return joined;
 }
 
