@@ -342,7 +342,10 @@ TCreatedFile TCreatedFile::CreateTemporary(const QString& path, TFileError* erro
     SplitName(info.fileName(), &stem, &extension);
     const QString folder = path.left(path.size() - info.fileName().size());
     for (int n = 2; n <= NumberedNames; ++n) {
-        file = Create(folder + stem + QStringLiteral(" (%1)").arg(n) + extension, &failure);
+        // A name that fitted may not fit with its number: the stem gives way.
+        const QString number = QStringLiteral(" (%1)").arg(n);
+        const QString fitted = ClipToBytes(stem, NameMaxBytes - Native(number + extension).size());
+        file = Create(folder + fitted + number + extension, &failure);
         if (file.IsValid() || failure.ErrorNumber() != EEXIST)
             break;
     }

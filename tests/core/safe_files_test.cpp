@@ -157,6 +157,15 @@ TEST(SafeFiles, NewAndTemporaryFilesNeverTakeAnExistingEntry)
     // A free fixed name is kept.
     TCreatedFile temporary = TCreatedFile::CreateTemporary(test.Out("MyReTemp.wav"));
     EXPECT_EQ(temporary.Path(), test.Out("MyReTemp.wav"));
+
+    // A taken name near the 255-byte limit: the numbered one is shortened to fit.
+    const QString longest = QString(125, QChar(0x00E9)) + QStringLiteral(".nor");
+    test.Make(TEntry::PlainFile, longest);
+    TFileError error;
+    TCreatedFile numbered = TCreatedFile::CreateTemporary(test.Out(longest), &error);
+    ASSERT_TRUE(numbered.IsValid()) << qPrintable(error.Text());
+    EXPECT_TRUE(QFileInfo(numbered.Path()).fileName().endsWith(QStringLiteral(" (2).nor")));
+    EXPECT_LE(QFile::encodeName(QFileInfo(numbered.Path()).fileName()).size(), 255);
 }
 
 TEST(SafeFiles, RemovalDeletesOnlyTheFileThisObjectCreated)
