@@ -56,7 +56,10 @@ QString CleanFileName(const QString& text)
     QString result;
     result.reserve(text.size());
     for (const QChar c : text) {
-        if (!forbidden.contains(c) && c.unicode() >= 0x20 && c.unicode() != 0x7F)
+        // Control characters, C1 (U+0080-U+009F) too: a terminal listing the
+        // folder would obey them.
+        const char16_t code = c.unicode();
+        if (!forbidden.contains(c) && code >= 0x20 && (code < 0x7F || code >= 0xA0))
             result.append(c);
     }
     return result;

@@ -59,6 +59,8 @@ TEST(Helpers, CleanFileNameRemovesOnlyTheForbiddenAndControlCharacters)
 {
     EXPECT_EQ(CleanFileName("a*b/c:d<e>f?g\\h|i"), "abcdefghi");
     EXPECT_EQ(CleanFileName("x\x1b[2J\x07\ty\x7f\x01z"), "x[2Jyz");
+    EXPECT_EQ(CleanFileName(QString::fromUtf16(u"a\u009b2Jb\u0080\u009f\u00a0c")),
+              QString::fromUtf16(u"a2Jb\u00a0c"));
     EXPECT_EQ(CleanFileName("Don't \"Stop\" (Live) ; $(rm -rf) é"), "Don't \"Stop\" (Live) ; $(rm -rf) é");
     EXPECT_EQ(CleanFileName("///"), "");
     EXPECT_EQ(CleanFileName(""), "");
