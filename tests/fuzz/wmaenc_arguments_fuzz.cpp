@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     TWmaEncArguments arguments;
     const std::string problem = ParseWmaEncArguments(argv, arguments);
     if (problem.empty()) {
-        if (arguments.Help)
+        if (arguments.Help || arguments.Version)
             return 0;
         if (arguments.Input.empty() || arguments.Output.empty() || arguments.BitRate < 1 ||
             arguments.BitRate > MaxWmaBitRate || (arguments.Channels != 1 && arguments.Channels != 2))
