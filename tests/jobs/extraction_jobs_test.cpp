@@ -108,7 +108,8 @@ TEST(ExtractionJob, StopLeavesNothingUnfinishedUnderATracksNames)
         if (step == TStep::Reading) {
             const QByteArray whole = ExpectedWav(f, 0, 180 * 75);
             ASSERT_GT(wav.size(), 44);
-            ASSERT_LT(wav.size(), whole.size());
+            // A thread that read to the end before the stop came keeps it all.
+            ASSERT_LE(wav.size(), whole.size());
             EXPECT_TRUE(wav.mid(44) == whole.mid(44, wav.size() - 44));
             EXPECT_EQ(qFromLittleEndian<quint32>(wav.constData() + 40), quint32(wav.size() - 44));
         } else {
